@@ -1,0 +1,38 @@
+#pragma once
+
+// The one pattern test of the analysis: PCRE2 (8-bit) with the UTF and NEWLINE_ANY compile
+// options, one unanchored match from the start that rejects empty matches.
+
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+namespace ostrel {
+
+// A pattern that cannot be compiled, or an empty pattern. The message is shown to the user
+// as it is.
+class ERegularExpressionError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Message of the error raised for an empty pattern.
+inline constexpr std::string_view kEmptyPatternMessage =
+    "A regular expression specified in RegEx is required";
+
+// Tells whether pattern matches a non-empty stretch of subject anywhere. Compiles the
+// pattern on every call (PCRE2_UTF | PCRE2_NEWLINE_ANY) and matches once from offset 0
+// (PCRE2_NOTEMPTY | PCRE2_NO_UTF_CHECK) under the match and depth limits below; reaching a
+// limit answers false.
+// Precondition: subject is valid UTF-8 (checked by an assertion in debug builds only).
+// Throws ERegularExpressionError "Error in regular expression at offset %d: %s" when the
+// pattern does not compile (invalid UTF-8 in the pattern included; the offset is in bytes),
+// and kEmptyPatternMessage when the pattern is empty. Keeps nothing between calls.
+bool IsMatch(std::string_view subject, std::string_view pattern);
+
+// Limits of one match call. They bound the backtracking a hostile subject can cause; a
+// realistic pattern on a log field stays far below them.
+inline constexpr unsigned kMatchLimit = 200'000;
+inline constexpr unsigned kDepthLimit = 10'000;
+
+}  // namespace ostrel

@@ -1,0 +1,62 @@
+#pragma once
+
+// Internal to rules/: the PCRE2 handles and the options shared by IsMatch and
+// CompiledPattern, so that both compile and match the same way.
+
+#ifndef PCRE2_CODE_UNIT_WIDTH
+#define PCRE2_CODE_UNIT_WIDTH 8
+#endif
+#include <pcre2.h>
+
+#include <cstdint>
+#include <memory>
+#include <string_view>
+
+namespace ostrel::pcre2 {
+
+inline constexpr std::uint32_t kCompileOptions = PCRE2_UTF | PCRE2_NEWLINE_ANY;
+inline constexpr std::uint32_t kMatchOptions = PCRE2_NOTEMPTY | PCRE2_NO_UTF_CHECK;
+
+struct CodeDeleter {
+  void operator()(pcre2_code* code) const { pcre2_code_free(code); }
+};
+struct MatchDataDeleter {
+  void operator()(pcre2_match_data* data) const { pcre2_match_data_free(data); }
+};
+struct MatchContextDeleter {
+  void operator()(pcre2_match_context* context) const { pcre2_match_context_free(context); }
+};
+struct JitStackDeleter {
+  void operator()(pcre2_jit_stack* stack) const { pcre2_jit_stack_free(stack); }
+};
+using CodePtr = std::unique_ptr<pcre2_code, CodeDeleter>;
+using MatchDataPtr = std::unique_ptr<pcre2_match_data, MatchDataDeleter>;
+using MatchContextPtr = std::unique_ptr<pcre2_match_context, MatchContextDeleter>;
+using JitStackPtr = std::unique_ptr<pcre2_jit_stack, JitStackDeleter>;
+
+// Compiles pattern with kCompileOptions. Throws ERegularExpressionError for an empty
+// pattern or a compile error (with PCRE2's offset and message). Never returns null.
+CodePtr Compile(std::string_view pattern);
+
+// A match context with the match and depth limits set. Throws std::bad_alloc.
+MatchContextPtr MakeLimitedMatchContext();
+
+// Match data with room for the whole-match pair only: only the fact of a match is used.
+// Throws std::bad_alloc.
+MatchDataPtr MakeMatchData();
+
+// The outcome of one pcre2_match call.
+enum class Outcome { kMatch, kNoMatch, kLimit };
+Outcome Classify(int rc);
+
+// The subject as PCRE2 takes it; never null, since PCRE2 10.42 refuses a null subject even
+// of length zero.
+inline PCRE2_SPTR SubjectPointer(std::string_view subject) {
+  return reinterpret_cast<PCRE2_SPTR>(subject.data() != nullptr ? subject.data() : "");
+}
+
+// Strict UTF-8 check (no overlong forms, no surrogates, nothing above U+10FFFF), the
+// same validity PCRE2 demands of a subject.
+bool IsValidUtf8(std::string_view text);
+
+}  // namespace ostrel::pcre2
