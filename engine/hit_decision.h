@@ -18,14 +18,12 @@ class Matcher;
 inline constexpr std::string_view kStaticResourcePattern =
     "\\.ico|\\.bmp|\\.jpg|\\.gif|\\.png|\\.tif|\\.pcx|\\.wmf|\\.cdr|\\.eps|\\.emf|\\.pic|"
     "\\.swf|\\.css ";
-// The key text that deciphers every rule slot.
-inline constexpr std::string_view kRuleKeyText = "tarvin";
 // Slots tested by the compact set (1 to 6) and by the broad set (1 to 8).
 inline constexpr std::size_t kCompactSlotCount = 6;
 inline constexpr std::size_t kBroadSlotCount = 8;
 
 // Decides whether an extracted line is a hit, with the options of one run. Owns the rule
-// matcher and the compiled static-resource pattern. One per worker thread: not
+// matcher (key text kRuleKeyText, "tarvin") and the compiled static-resource pattern. One per worker thread: not
 // thread-safe.
 class HitDecider {
  public:

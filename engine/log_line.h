@@ -59,10 +59,11 @@ bool IsIPv4(std::string_view text);
 // not occur. Its size is the 1-based position of the last `ch`.
 std::string_view CopyToLastChar(std::string_view text, char ch);
 
-// Reads `text` as a signed 32-bit integer: leading spaces (code 32 only), then either an
-// optional sign and decimal digits, or "$", "0x" or "0X" and hexadecimal digits (eight at
-// most; values from 80000000 on wrap to negative numbers). Nothing may follow the digits.
-// Gives nullopt for anything else, an empty text and an out-of-range number included.
+// Reads `text` as a signed 32-bit integer: leading spaces (code 32 only), an optional "+"
+// or "-", then either decimal digits or hexadecimal digits after "$", "x", "X", "0x" or
+// "0X" (at most eight significant ones; from 80000000 on they read as negative numbers),
+// and nothing after. Gives nullopt for anything else: an empty text, a missing digit, a
+// trailing blank, a decimal number outside the signed 32-bit range.
 std::optional<std::int32_t> ReadInteger(std::string_view text);
 
 }  // namespace ostrel
