@@ -23,14 +23,13 @@ inline constexpr std::size_t kCompactSlotCount = 6;
 inline constexpr std::size_t kBroadSlotCount = 8;
 
 // Decides whether an extracted line is a hit, with the options of one run. Owns the rule
-// matcher (key text kRuleKeyText, "tarvin") and the compiled static-resource pattern. One per worker thread: not
-// thread-safe.
+// matcher (key text kRuleKeyText, "tarvin") and the compiled static-resource pattern. One per
+// worker thread: not thread-safe.
 class HitDecider {
  public:
   // `cipher_slots` are the rule slots' stored texts (StoredRuleSlots() in the program);
-  // the span and the texts it views must outlive the decider. Rule slots are deciphered
-  // and compiled on first use. Uses options.log_type, rule_set, drop_static and
-  // status_200_only.
+  // they are copied. Rule slots are deciphered and compiled on first use; the static
+  // pattern now. Uses options.log_type, rule_set, drop_static and status_200_only.
   HitDecider(const RunOptions& options, std::span<const std::string_view> cipher_slots);
   ~HitDecider();
   HitDecider(const HitDecider&) = delete;
