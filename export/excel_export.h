@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <stdexcept>
 #include <stop_token>
 #include <string>
@@ -14,8 +15,10 @@ namespace ostrel {
 // The most rows one worksheet holds.
 inline constexpr std::uint32_t kSheetRowLimit = 1048576;
 
-// A workbook could not be written. what() is a complete message that names the file; the
-// destination keeps whatever it held before (an older workbook is never half-replaced).
+// An export failed: the result file could not be read or the workbook could not be
+// written. what() is a complete message that names the file concerned, which file()
+// gives. The destination keeps whatever it held before (an older workbook is never
+// half-replaced).
 class ExportError : public std::runtime_error {
  public:
   ExportError(const std::string& message, std::filesystem::path file)
@@ -34,6 +37,9 @@ struct XlsxExportOptions {
   // When requested, the export ends at the next row and throws ExportError; nothing is
   // written to the destination.
   std::stop_token stop;
+  // Called from the exporting thread with the rows written so far, every 16384 rows and
+  // once at the end. May be empty.
+  std::function<void(std::uint64_t rows_written)> progress;
 };
 
 // Where the workbook for a result file goes: 1.xlsx in the result file's folder.
@@ -56,7 +62,7 @@ void ExportGridToXlsx(const ResultTable& table, const std::filesystem::path& xls
 // dropped. Every value is written as text; a cell longer than a sheet cell holds (32,767
 // characters) is cut there, the result file keeps the whole line. Same temporary-file
 // and replace rule as grid mode. Returns the result-file rows written (header counted
-// once). Throws std::runtime_error (reading) or ExportError (writing) naming the file.
+// once). Throws ExportError naming the file that could not be read or written.
 std::uint64_t ExportResultFileToXlsx(const std::filesystem::path& result_file,
                                      ResultEncoding encoding,
                                      const std::filesystem::path& xlsx_path,
