@@ -205,8 +205,10 @@ class WorkbookWriter {
   // is converted rather than when the finished workbook is saved.
   void ReserveTempPath(const fs::path& folder) {
     for (int attempt = 0;; ++attempt) {
-      fs::path path =
-          folder / ("." + destination_.filename().string() + "." + TempSuffix() + ".tmp");
+      std::string name = ".";
+      name.append(destination_.filename().string()).append(".").append(TempSuffix());
+      name.append(".tmp");
+      fs::path path = folder / name;
       const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
       if (fd >= 0) {
         ::close(fd);
