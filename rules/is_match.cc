@@ -12,10 +12,14 @@ namespace pcre2 {
 
 CodePtr Compile(std::string_view pattern) {
   if (pattern.empty()) throw ERegularExpressionError(std::string(kEmptyPatternMessage));
+  const std::unique_ptr<pcre2_compile_context, CompileContextDeleter> context(
+      pcre2_compile_context_create(nullptr));
+  if (!context) throw std::bad_alloc();
+  pcre2_set_newline(context.get(), kNewline);
   int error_code = 0;
   PCRE2_SIZE error_offset = 0;
   CodePtr code(pcre2_compile(reinterpret_cast<PCRE2_SPTR>(pattern.data()), pattern.size(),
-                             kCompileOptions, &error_code, &error_offset, nullptr));
+                             kCompileOptions, &error_code, &error_offset, context.get()));
   if (code) return code;
   if (error_code == PCRE2_ERROR_NOMEMORY) throw std::bad_alloc();
   PCRE2_UCHAR text[256];

@@ -1,7 +1,7 @@
 #pragma once
 
-// The one pattern test of the analysis: PCRE2 (8-bit) with the UTF and NEWLINE_ANY compile
-// options, one unanchored match from the start that rejects empty matches.
+// The one pattern test of the analysis: PCRE2 (8-bit) in UTF mode with the newline convention
+// ANY, one unanchored match from the start that rejects empty matches.
 
 #include <stdexcept>
 #include <string>
@@ -21,9 +21,9 @@ inline constexpr std::string_view kEmptyPatternMessage =
     "A regular expression specified in RegEx is required";
 
 // Tells whether pattern matches a non-empty stretch of subject anywhere. Compiles the
-// pattern on every call (PCRE2_UTF | PCRE2_NEWLINE_ANY) and matches once from offset 0
-// (PCRE2_NOTEMPTY | PCRE2_NO_UTF_CHECK) under the match and depth limits below; reaching a
-// limit answers false.
+// pattern on every call (PCRE2_UTF, newline convention PCRE2_NEWLINE_ANY) and matches
+// once from offset 0 (PCRE2_NOTEMPTY | PCRE2_NO_UTF_CHECK) under the match and depth limits
+// below; reaching a limit answers false.
 // Precondition: subject is valid UTF-8 (checked by an assertion in debug builds only).
 // Throws ERegularExpressionError "Error in regular expression at offset %d: %s" when the
 // pattern does not compile (invalid UTF-8 in the pattern included; the offset is in bytes),

@@ -14,11 +14,17 @@
 
 namespace ostrel::pcre2 {
 
-inline constexpr std::uint32_t kCompileOptions = PCRE2_UTF | PCRE2_NEWLINE_ANY;
+// PCRE2 takes the newline convention (PCRE2_NEWLINE_ANY) through the compile context,
+// not as an option bit; Compile() sets it there.
+inline constexpr std::uint32_t kCompileOptions = PCRE2_UTF;
+inline constexpr std::uint32_t kNewline = PCRE2_NEWLINE_ANY;
 inline constexpr std::uint32_t kMatchOptions = PCRE2_NOTEMPTY | PCRE2_NO_UTF_CHECK;
 
 struct CodeDeleter {
   void operator()(pcre2_code* code) const { pcre2_code_free(code); }
+};
+struct CompileContextDeleter {
+  void operator()(pcre2_compile_context* context) const { pcre2_compile_context_free(context); }
 };
 struct MatchDataDeleter {
   void operator()(pcre2_match_data* data) const { pcre2_match_data_free(data); }
@@ -34,8 +40,9 @@ using MatchDataPtr = std::unique_ptr<pcre2_match_data, MatchDataDeleter>;
 using MatchContextPtr = std::unique_ptr<pcre2_match_context, MatchContextDeleter>;
 using JitStackPtr = std::unique_ptr<pcre2_jit_stack, JitStackDeleter>;
 
-// Compiles pattern with kCompileOptions. Throws ERegularExpressionError for an empty
-// pattern or a compile error (with PCRE2's offset and message). Never returns null.
+// Compiles pattern with kCompileOptions and the newline convention kNewline. Throws
+// ERegularExpressionError for an empty pattern or a compile error (with PCRE2's offset and
+// message). Never returns null.
 CodePtr Compile(std::string_view pattern);
 
 // A match context with the match and depth limits set. Throws std::bad_alloc.
