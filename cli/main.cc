@@ -10,6 +10,7 @@ int main(int argc, char** argv) {
 
   int exit_status = 0;
   ostrel::cli::AddLocateCommand(app, exit_status);
+  ostrel::cli::AddScanCommand(app, exit_status);
   ostrel::cli::AddUpdateCommand(app, exit_status);
 
   try {

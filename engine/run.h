@@ -25,7 +25,9 @@ class RunSink {
   virtual void FileStarted(std::size_t /*index*/, std::size_t /*count*/,
                            const std::filesystem::path& /*path*/) {}
   // Lines 1..line_number of the current file are done; line_total is its line count
-  // from the counting pass; hit_count is the run's total so far.
+  // from the counting pass (0 for standard input, which cannot be read twice); hit_count
+  // is the run's total so far. Reported after each block of lines, so often enough for a
+  // live bar and never more than a front end can take.
   virtual void LineProgress(std::uint64_t /*line_number*/, std::uint64_t /*line_total*/,
                             std::uint64_t /*hit_count*/) {}
   // The file at `index` is finished ("完成").
@@ -34,10 +36,10 @@ class RunSink {
 
 // What a finished (or stopped) run did.
 struct RunSummary {
-  std::size_t files = 0;   // files analysed to their end
-  std::uint64_t lines = 0; // lines read, skipped ones included
-  std::uint64_t hits = 0;  // lines written to the result file
-  bool stopped = false;    // the stop token ended the run early
+  std::size_t files = 0;    // files analysed to their end
+  std::uint64_t lines = 0;  // lines read, skipped ones included
+  std::uint64_t hits = 0;   // lines written to the result file
+  bool stopped = false;     // the stop token ended the run early
 };
 
 // An error that stops a run. what() is a complete message for the user that names the

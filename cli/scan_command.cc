@@ -1,0 +1,248 @@
+// ostrel-cli scan: the analysis run over files, folders or standard input.
+#include <pthread.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <iostream>
+#include <memory>
+#include <stop_token>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "cli/command.h"
+#include "engine/executable_dir.h"
+#include "engine/folder_walk.h"
+#include "engine/options.h"
+#include "engine/run.h"
+#include "ipdb/qqwry.h"
+
+namespace ostrel::cli {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct ScanOptions {
+  std::string type_name = "iis";
+  std::string rules_name = "compact";
+  bool keep_static = false;
+  bool any_status = false;
+  std::string output;
+  std::string encoding_name = "utf-8";
+  std::string ipdb;
+  unsigned jobs = 0;
+  bool quiet = false;
+  std::vector<std::string> paths;
+};
+
+// A one-line progress bar on standard error, redrawn at most ten times a second.
+class TerminalProgress : public RunSink {
+ public:
+  explicit TerminalProgress(bool enabled) : enabled_(enabled) {}
+
+  void FileStarted(std::size_t index, std::size_t count, const fs::path& path) override {
+    file_index_ = index + 1;
+    file_count_ = count;
+    file_name_ = path == "-" ? std::string("(standard input)") : path.filename().string();
+    Draw(0, 0, hits_, true);
+  }
+
+  void LineProgress(std::uint64_t line_number, std::uint64_t line_total,
+                    std::uint64_t hit_count) override {
+    hits_ = hit_count;
+    Draw(line_number, line_total, hit_count, line_number == line_total);
+  }
+
+  // Clears the bar so the summary line starts on a clean line.
+  void Clear() {
+    if (enabled_ && drawn_) std::fputs("\r\033[K", stderr);
+    drawn_ = false;
+  }
+
+ private:
+  void Draw(std::uint64_t line, std::uint64_t total, std::uint64_t hits, bool force) {
+    if (!enabled_) return;
+    const auto now = std::chrono::steady_clock::now();
+    if (!force && now - last_draw_ < std::chrono::milliseconds(100)) return;
+    last_draw_ = now;
+    std::string percent;
+    if (total > 0) {
+      percent = std::to_string(PercentDone(static_cast<std::int64_t>(line),
+                                           static_cast<std::int64_t>(total))) +
+                "%";
+    }
+    std::fprintf(stderr, "\r\033[Kfile %zu/%zu %s  line %llu  %s  hits %llu", file_index_,
+                 file_count_, file_name_.c_str(), static_cast<unsigned long long>(line),
+                 percent.c_str(), static_cast<unsigned long long>(hits));
+    std::fflush(stderr);
+    drawn_ = true;
+  }
+
+  bool enabled_;
+  bool drawn_ = false;
+  std::size_t file_index_ = 0;
+  std::size_t file_count_ = 0;
+  std::string file_name_;
+  std::uint64_t hits_ = 0;
+  std::chrono::steady_clock::time_point last_draw_{};
+};
+
+// Turns SIGINT and SIGTERM into a stop request for as long as it lives, so an interrupted
+// scan still flushes and closes its result file. The signals are blocked in every thread
+// and taken by one waiting thread; no handler and no global state is needed.
+class InterruptToStop {
+ public:
+  explicit InterruptToStop(std::stop_source& source) {
+    sigemptyset(&signals_);
+    sigaddset(&signals_, SIGINT);
+    sigaddset(&signals_, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &signals_, &previous_);
+    waiter_ = std::jthread([this, &source](std::stop_token done) {
+      const timespec tick{0, 100'000'000};
+      while (!done.stop_requested()) {
+        if (sigtimedwait(&signals_, nullptr, &tick) > 0) {
+          interrupted_ = true;
+          source.request_stop();
+        }
+      }
+    });
+  }
+  ~InterruptToStop() {
+    waiter_.request_stop();
+    waiter_.join();
+    pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
+  }
+  InterruptToStop(const InterruptToStop&) = delete;
+  InterruptToStop& operator=(const InterruptToStop&) = delete;
+
+  bool interrupted() const { return interrupted_; }
+
+ private:
+  sigset_t signals_{};
+  sigset_t previous_{};
+  std::atomic<bool> interrupted_{false};
+  std::jthread waiter_;
+};
+
+std::string Lower(std::string text) {
+  for (char& c : text) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return text;
+}
+
+// The input list: files as given, folders walked, "-" for standard input.
+std::vector<fs::path> CollectInputs(const std::vector<std::string>& paths) {
+  std::vector<fs::path> inputs;
+  for (const std::string& text : paths) {
+    std::error_code error;
+    if (text != "-" && fs::is_directory(text, error)) {
+      std::vector<fs::path> found = WalkFolder(text);
+      inputs.insert(inputs.end(), found.begin(), found.end());
+    } else {
+      inputs.emplace_back(text);
+    }
+  }
+  return inputs;
+}
+
+int RunScan(const ScanOptions& options) {
+  const std::string ipdb_path =
+      options.ipdb.empty() ? (ExecutableDir() / "QQWry.dat").string() : options.ipdb;
+  const TQQWry reader(ipdb_path);
+  if (!reader.HasDatabase()) {
+    std::cerr << "ostrel-cli scan: cannot use the IP database " << ipdb_path
+              << " (missing, unreadable or not a QQWry.dat file)\n";
+    return 2;
+  }
+  const fs::path output =
+      options.output.empty() ? DefaultResultFilePath() : fs::path(options.output);
+  RunOptions run_options;
+  const std::string type = Lower(options.type_name);
+  run_options.log_type = type == "tomcat"   ? LogType::kTomcat
+                         : type == "apache" ? LogType::kApache
+                                            : LogType::kIis;
+  run_options.rule_set = Lower(options.rules_name) == "broad" ? RuleSet::kBroad : RuleSet::kCompact;
+  run_options.drop_static = !options.keep_static;
+  run_options.status_200_only = !options.any_status;
+  run_options.encoding =
+      Lower(options.encoding_name) == "gbk" ? ResultEncoding::kGbk : ResultEncoding::kUtf8;
+  run_options.jobs = options.jobs;
+
+  const std::vector<fs::path> inputs = CollectInputs(options.paths);
+  TerminalProgress progress(!options.quiet && isatty(STDERR_FILENO) != 0);
+  std::stop_source stop;
+  const auto start = std::chrono::steady_clock::now();
+  RunSummary summary;
+  {
+    InterruptToStop interrupts(stop);
+    try {
+      summary = RunAnalysis(inputs, output, run_options, reader, progress, stop.get_token());
+    } catch (const std::exception& error) {
+      progress.Clear();
+      std::cerr << "ostrel-cli scan: " << error.what() << '\n';
+      return 2;
+    }
+  }
+  progress.Clear();
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  if (!options.quiet) {
+    std::fprintf(stderr, "%zu files, %llu lines, %llu hits, %.2f s%s, result: %s\n", summary.files,
+                 static_cast<unsigned long long>(summary.lines),
+                 static_cast<unsigned long long>(summary.hits), seconds,
+                 summary.stopped ? ", stopped" : "",
+                 output == "-" ? "standard output" : output.c_str());
+  }
+  if (summary.stopped) return 130;  // interrupted, as shells report SIGINT
+  return summary.hits > 0 ? 0 : 1;
+}
+
+}  // namespace
+
+void AddScanCommand(CLI::App& app, int& exit_status) {
+  CLI::App* command = app.add_subcommand(
+      "scan",
+      "Analyses access logs and writes every suspicious line, with the client's location "
+      "after its address, to the result file. Exit status: 0 hits found, 1 none, 2 error.");
+  auto options = std::make_shared<ScanOptions>();
+  command
+      ->add_option("-t,--type", options->type_name,
+                   "Log type: iis (W3C), tomcat (Tomcat/Weblogic) or apache (Apache/Nginx)")
+      ->check(CLI::IsMember({"iis", "tomcat", "apache"}, CLI::ignore_case))
+      ->capture_default_str();
+  command
+      ->add_option("-r,--rules", options->rules_name,
+                   "Rule set: compact (slots 1-6) or broad (slots 1-8)")
+      ->check(CLI::IsMember({"compact", "broad"}, CLI::ignore_case))
+      ->capture_default_str();
+  command->add_flag("--keep-static", options->keep_static,
+                    "Keep requests for pictures, Flash files and style sheets");
+  command->add_flag("--any-status", options->any_status,
+                    "Keep requests with any status, not only 200");
+  command->add_option("-o,--output", options->output,
+                      "Result file (default: 1.log beside the executable; - for standard "
+                      "output)");
+  command
+      ->add_option("--encoding", options->encoding_name,
+                   "Encoding of the result file: utf-8 or gbk")
+      ->check(CLI::IsMember({"utf-8", "gbk"}, CLI::ignore_case))
+      ->capture_default_str();
+  command->add_option("--ipdb", options->ipdb,
+                      "IP database (default: QQWry.dat beside the executable)");
+  command->add_option("-j,--jobs", options->jobs, "Worker threads (default: one per core)")
+      ->check(CLI::Range(0u, 1024u));
+  command->add_flag("-q,--quiet", options->quiet, "No progress bar and no summary line");
+  command
+      ->add_option("PATH", options->paths,
+                   "Log files and folders (walked with their subfolders); - reads standard "
+                   "input")
+      ->required();
+  command->callback([options, &exit_status] { exit_status = RunScan(*options); });
+}
+
+}  // namespace ostrel::cli

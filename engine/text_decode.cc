@@ -1,0 +1,44 @@
+#include "engine/text_decode.h"
+
+#include <cstdint>
+#include <cstring>
+
+#include "ipdb/gbk.h"
+
+namespace ostrel {
+
+bool IsAsciiText(std::string_view text) {
+  const char* p = text.data();
+  std::size_t left = text.size();
+  // Eight bytes at a time: log lines are overwhelmingly ASCII.
+  while (left >= 8) {
+    std::uint64_t word;
+    std::memcpy(&word, p, 8);
+    if (word & 0x8080808080808080ULL) return false;
+    p += 8;
+    left -= 8;
+  }
+  for (; left > 0; --left, ++p) {
+    if (static_cast<unsigned char>(*p) & 0x80) return false;
+  }
+  return true;
+}
+
+std::string_view DecodeLine(std::string_view raw, std::string& scratch) {
+  if (IsAsciiText(raw) || IsValidUtf8(raw)) return raw;
+  scratch = GbkToUtf8(raw);
+  return scratch;
+}
+
+std::string_view DropCarriageReturns(char* line, std::size_t size) {
+  if (size > 0 && line[size - 1] == '\r') --size;
+  char* cr = static_cast<char*>(std::memchr(line, '\r', size));
+  if (cr == nullptr) return {line, size};
+  char* out = cr;
+  for (const char* in = cr; in != line + size; ++in) {
+    if (*in != '\r') *out++ = *in;
+  }
+  return {line, static_cast<std::size_t>(out - line)};
+}
+
+}  // namespace ostrel

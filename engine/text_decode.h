@@ -1,0 +1,22 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace ostrel {
+
+// Whether every byte of `text` is below 0x80. Allocates nothing.
+bool IsAsciiText(std::string_view text);
+
+// Turns one input line (its line end already cut off) into valid UTF-8 text: a line that
+// is valid UTF-8 is given as it is (a view of `raw`), any other line is decoded as GB18030
+// into `scratch` (bytes valid in neither become U+FFFD) and a view of `scratch` is given.
+// Allocates only for lines that need decoding; never throws on bad input.
+std::string_view DecodeLine(std::string_view raw, std::string& scratch);
+
+// Removes every CR byte from `line` in place (a CR before the LF ends the line, any other
+// CR is dropped from the line text) and gives the shortened view. Touches nothing when the
+// line holds no CR.
+std::string_view DropCarriageReturns(char* line, std::size_t size);
+
+}  // namespace ostrel
