@@ -19,6 +19,8 @@ HitDecider::HitDecider(const RunOptions& options, std::span<const std::string_vi
 }
 
 HitDecider::~HitDecider() = default;
+HitDecider::HitDecider(HitDecider&&) noexcept = default;
+HitDecider& HitDecider::operator=(HitDecider&&) noexcept = default;
 
 bool HitDecider::IsSuspiciousLine(const TLogLine& line) {
   if (drop_static_ && static_pattern_->Matches(line.SubjectA)) return false;

@@ -32,6 +32,8 @@ class HitDecider {
   // pattern now. Uses options.log_type, rule_set, drop_static and status_200_only.
   HitDecider(const RunOptions& options, std::span<const std::string_view> cipher_slots);
   ~HitDecider();
+  HitDecider(HitDecider&&) noexcept;
+  HitDecider& operator=(HitDecider&&) noexcept;
   HitDecider(const HitDecider&) = delete;
   HitDecider& operator=(const HitDecider&) = delete;
 

@@ -26,7 +26,7 @@ struct TLogLine {
 // locator allocates on a cache miss only). One per worker thread: not thread-safe.
 class LineExtractor {
  public:
-  // `locator` must outlive the extractor.
+  // `locator` must outlive the extractor and stay where it is (it is held by address).
   LineExtractor(LogType log_type, IpLocator& locator);
 
   // Extracts `line` (valid UTF-8, without its line end). Gives nullopt for a skipped line:
