@@ -2,7 +2,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 
 #include "engine/ip_locator.h"
 #include "engine/line_error.h"
@@ -40,8 +39,8 @@ std::size_t NextChar(std::string_view text, std::size_t pos) {
   return pos;
 }
 
-// Up to `count` characters of `text` from character `skip` after byte offset `pos`: the
-// status texts are counted in characters, so a multi-byte character is never cut.
+// Up to `count` characters of `text`, starting `skip` characters after byte offset `pos`.
+// Status offsets and lengths count characters, so a multi-byte character is never cut.
 std::string_view CharsAt(std::string_view text, std::size_t pos, std::size_t skip,
                          std::size_t count) {
   for (; skip > 0; --skip) pos = NextChar(text, pos);
