@@ -1,5 +1,6 @@
 #include "rules/new_des.h"
 
+#include <bit>
 #include <cstddef>
 #include <new>
 #include <optional>
@@ -96,11 +97,52 @@ constexpr SpBoxes MakeSpBoxes() {
 }
 constexpr SpBoxes kSpBoxes = MakeSpBoxes();
 
+// A 64-bit permutation as eight byte-indexed lookups: kTable[j][v] holds the output bits
+// that byte j of the input contributes when it has the value v.
+using BytePermutation = std::array<std::array<std::uint64_t, 256>, 8>;
+constexpr BytePermutation MakeBytePermutation(const std::array<std::uint8_t, 64>& table) {
+  BytePermutation lookup{};
+  for (int byte = 0; byte < 8; ++byte) {
+    for (int value = 0; value < 256; ++value) {
+      lookup[byte][value] =
+          Permute(static_cast<std::uint64_t>(value) << (56 - 8 * byte), 64, table);
+    }
+  }
+  return lookup;
+}
+constexpr BytePermutation kInitialLookup = MakeBytePermutation(kInitialPermutation);
+constexpr BytePermutation kFinalLookup = MakeBytePermutation(kFinalPermutation);
+
+std::uint64_t PermuteBytes(std::uint64_t input, const BytePermutation& lookup) {
+  std::uint64_t output = 0;
+  for (int byte = 0; byte < 8; ++byte) {
+    output |= lookup[byte][(input >> (56 - 8 * byte)) & 0xFF];
+  }
+  return output;
+}
+
+// The rotation in Feistel() is the expansion E: check it against the table, bit by bit.
+constexpr bool RotationIsExpansion() {
+  for (int bit = 1; bit <= 32; ++bit) {
+    const std::uint32_t right = std::uint32_t{1} << (32 - bit);
+    std::uint64_t rotated = 0;
+    for (int box = 0; box < 8; ++box) {
+      rotated = (rotated << 6) | (std::rotl(right, 4 * box - 1) >> 26);
+    }
+    if (rotated != Permute(right, 32, kExpansion)) return false;
+  }
+  return true;
+}
+static_assert(RotationIsExpansion());
+
+// f(R, K) = P(S(E(R) xor K)). E gives S-box b the six bits 4b..4b+5 of R (bit 0 being bit
+// 32), which a rotation brings to the top.
 std::uint32_t Feistel(std::uint32_t right, std::uint64_t round_key) {
-  const std::uint64_t mixed = Permute(right, 32, kExpansion) ^ round_key;
   std::uint32_t out = 0;
   for (int box = 0; box < 8; ++box) {
-    out |= kSpBoxes[box][(mixed >> (42 - 6 * box)) & 0x3F];
+    const std::uint32_t expanded = std::rotl(right, 4 * box - 1) >> 26;
+    const auto key_bits = static_cast<std::uint32_t>(round_key >> (42 - 6 * box)) & 0x3F;
+    out |= kSpBoxes[box][expanded ^ key_bits];
   }
   return out;
 }
@@ -163,7 +205,7 @@ RoundKeys BuildRoundKeys(const DesKey& key, CipherDirection direction) noexcept 
 }
 
 DesBlock CipherBlock(const DesBlock& block, const RoundKeys& round_keys) noexcept {
-  const std::uint64_t permuted = Permute(LoadBigEndian(block), 64, kInitialPermutation);
+  const std::uint64_t permuted = PermuteBytes(LoadBigEndian(block), kInitialLookup);
   std::uint32_t left = static_cast<std::uint32_t>(permuted >> 32);
   std::uint32_t right = static_cast<std::uint32_t>(permuted);
   for (const std::uint64_t round_key : round_keys) {
@@ -173,7 +215,7 @@ DesBlock CipherBlock(const DesBlock& block, const RoundKeys& round_keys) noexcep
   }
   // The halves are not swapped after the last round: the preoutput is R16 L16.
   const std::uint64_t preoutput = (static_cast<std::uint64_t>(right) << 32) | left;
-  return StoreBigEndian(Permute(preoutput, 64, kFinalPermutation));
+  return StoreBigEndian(PermuteBytes(preoutput, kFinalLookup));
 }
 
 std::string DecryptHexText(std::string_view hex_text, std::string_view key_text) noexcept {
