@@ -143,6 +143,9 @@ std::uint64_t ForEachResultRow(const fs::path& path, ResultEncoding encoding,
   std::string_view raw;
   if (!reader.Next(raw)) return 0;
 
+  // A byte-order mark that an editor may have added is not part of the first title.
+  if (encoding == ResultEncoding::kUtf8 && raw.starts_with("\xEF\xBB\xBF")) raw.remove_prefix(3);
+
   // The header waits until line 2 has fixed the column count.
   std::string scratch;
   std::string header(DecodeLine(raw, encoding, scratch));

@@ -37,7 +37,8 @@ struct ResultTable {
 };
 
 // Reads the whole result file at `path` (CR LF or LF line ends; a final line break does
-// not make an empty row) and cuts every line by the cell rule. A GBK file is converted to
+// not make an empty row; a leading UTF-8 byte-order mark is skipped) and cuts every line
+// by the cell rule. A GBK file is converted to
 // UTF-8; in a UTF-8 file a line that is not valid UTF-8 is decoded as GB18030 (bytes
 // valid in neither become U+FFFD), so every cell is valid UTF-8. Throws std::runtime_error
 // naming the path when the file cannot be opened or read. Never changes the file.

@@ -107,6 +107,11 @@ TEST_F(ResultFileTest, HeaderOnlyFileKeepsTheHeaderColumns) {
   EXPECT_THAT(table.rows, ElementsAre(ElementsAre("日期", "时间", "服务器IP")));
 }
 
+TEST_F(ResultFileTest, Utf8ByteOrderMarkIsNotPartOfTheFirstTitle) {
+  const auto table = LoadResultFile(Write("\xEF\xBB\xBFh1 h2\r\na b\r\n"));
+  EXPECT_THAT(table.rows[0], ElementsAre("h1", "h2"));
+}
+
 TEST_F(ResultFileTest, EmptyFileGivesNoRows) {
   const auto table = LoadResultFile(Write(""));
   EXPECT_EQ(table.column_count, 0u);
