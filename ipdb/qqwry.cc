@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <limits>
+#include <new>
 #include <utility>
 
 #include "ipdb/gbk.h"
@@ -149,15 +150,43 @@ std::optional<std::chrono::year_month_day> ParseReleaseDate(std::string_view tex
 }  // namespace
 
 TQQWry::TQQWry(std::string file_name) : file_name_(std::move(file_name)) {
-  auto data = ReadWholeFile(file_name_);
-  if (data) Load(std::move(*data));
+  try {
+    auto data = ReadWholeFile(file_name_);
+    if (data) Load(std::move(*data));
+  } catch (const std::bad_alloc&) {
+    // A file too large for memory is a reader without a database, like any other.
+  }
 }
 
 TQQWry TQQWry::FromBytes(std::string_view bytes, std::string name) {
   TQQWry reader;
   reader.file_name_ = std::move(name);
-  reader.Load(std::vector<unsigned char>(bytes.begin(), bytes.end()));
+  try {
+    reader.Load(std::vector<unsigned char>(bytes.begin(), bytes.end()));
+  } catch (const std::bad_alloc&) {
+  }
   return reader;
+}
+
+TQQWry::TQQWry(TQQWry&& other) noexcept
+    : file_name_(std::move(other.file_name_)),
+      data_(std::move(other.data_)),
+      file_size_(std::exchange(other.file_size_, 0)),
+      record_num_(std::exchange(other.record_num_, 0)),
+      first_index_offset_(std::exchange(other.first_index_offset_, 0)),
+      last_index_offset_(std::exchange(other.last_index_offset_, 0)) {}
+
+TQQWry& TQQWry::operator=(TQQWry&& other) noexcept {
+  if (this != &other) {
+    file_name_ = std::move(other.file_name_);
+    data_ = std::move(other.data_);
+    other.data_.clear();
+    file_size_ = std::exchange(other.file_size_, 0);
+    record_num_ = std::exchange(other.record_num_, 0);
+    first_index_offset_ = std::exchange(other.first_index_offset_, 0);
+    last_index_offset_ = std::exchange(other.last_index_offset_, 0);
+  }
+  return *this;
 }
 
 void TQQWry::Load(std::vector<unsigned char> data) {

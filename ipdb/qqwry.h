@@ -24,11 +24,13 @@ class TQQWry {
   explicit TQQWry(std::string file_name);
 
   // Makes a reader over database bytes already in memory (tests, fuzzing). Same checks
-  // and same no-database outcome as the file constructor; `name` is only reported back.
+  // and same no-database outcome as the file constructor (also when memory runs out);
+  // `name` is only reported back. Never throws.
   static TQQWry FromBytes(std::string_view bytes, std::string name = {});
 
-  TQQWry(TQQWry&&) noexcept = default;
-  TQQWry& operator=(TQQWry&&) noexcept = default;
+  // A moved-from reader is left with no database.
+  TQQWry(TQQWry&& other) noexcept;
+  TQQWry& operator=(TQQWry&& other) noexcept;
   TQQWry(const TQQWry&) = delete;
   TQQWry& operator=(const TQQWry&) = delete;
 

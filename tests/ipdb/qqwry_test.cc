@@ -156,6 +156,19 @@ TEST(QQWryTest, GetIPLocationReadsARecordByOffset) {
   EXPECT_EQ(reader.GetIPLocation(0xFFFFFFFF), "");
 }
 
+TEST(QQWryTest, MovedFromReaderHasNoDatabase) {
+  TQQWry reader = FixtureReader("forms");
+  TQQWry moved = std::move(reader);
+  EXPECT_EQ(LocationOf(moved, "2.0.0.0"), "日本 东京");
+  // NOLINTNEXTLINE(bugprone-use-after-move): the moved-from state is what is tested.
+  EXPECT_EQ(reader.GetIPRecordNum(), 0u);
+  EXPECT_EQ(reader.GetIPRecordID("2.0.0.0"), 0u);
+  EXPECT_EQ(GbkToUtf8(reader.GetIPMsg(1)), "IP库不存在");
+  reader = std::move(moved);
+  EXPECT_EQ(LocationOf(reader, "2.0.0.0"), "日本 东京");
+  EXPECT_FALSE(moved.HasDatabase());  // NOLINT(bugprone-use-after-move)
+}
+
 struct SearchCase {
   uint32_t value;
   uint32_t record_id;
