@@ -30,8 +30,10 @@ inline constexpr std::string_view kEmptyPatternMessage =
 // and kEmptyPatternMessage when the pattern is empty. Keeps nothing between calls.
 bool IsMatch(std::string_view subject, std::string_view pattern);
 
-// Limits of one match call. They bound the backtracking a hostile subject can cause; a
-// realistic pattern on a log field stays far below them.
+// Match and depth limits. PCRE2 applies them to the attempt at each start position, so
+// they bound the backtracking a hostile subject can cause (a 1 MB subject ends within tens
+// of milliseconds) while a long benign subject never reaches them. A pattern without
+// backtracking can still cost time proportional to the subject length per start position.
 inline constexpr unsigned kMatchLimit = 200'000;
 inline constexpr unsigned kDepthLimit = 10'000;
 

@@ -18,7 +18,8 @@
 namespace ostrel {
 
 // One compiled pattern with its own match data, match context and JIT stack.
-// Movable, not copyable. Matches() is not thread-safe: give every thread its own object.
+// Movable, not copyable; a moved-from object may only be destroyed or assigned to.
+// Matches() is not thread-safe: give every thread its own object.
 class CompiledPattern {
  public:
   // Compiles pattern as IsMatch does (JIT-compiled as well when PCRE2 supports it).
