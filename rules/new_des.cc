@@ -2,7 +2,7 @@
 
 #include <bit>
 #include <cstddef>
-#include <new>
+#include <exception>
 #include <optional>
 #include <stdexcept>
 
@@ -227,7 +227,7 @@ std::string DecryptHexText(std::string_view hex_text, std::string_view key_text)
   try {
     // Reserved once so the plain text is never copied into a buffer that is freed unwiped.
     plain.reserve(block_count * 8);
-  } catch (const std::bad_alloc&) {
+  } catch (const std::exception&) {  // bad_alloc or length_error: fail as documented
     return {};
   }
   DesBlock block{};
