@@ -38,6 +38,7 @@ std::vector<std::string> RandomAddresses(size_t count) {
 std::vector<std::string> RepeatedAddresses() {
   const std::vector<std::string> distinct = RandomAddresses(64);
   std::vector<std::string> addresses;
+  addresses.reserve(1 << 16);
   for (int i = 0; i < 1 << 16; ++i) addresses.push_back(distinct[(i * 7) % 64]);
   return addresses;
 }

@@ -22,7 +22,10 @@ class Iconv {
   Iconv(const Iconv&) = delete;
   Iconv& operator=(const Iconv&) = delete;
 
-  bool ok() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
+  bool ok() const {
+    // NOLINTNEXTLINE(performance-no-int-to-ptr): iconv_open reports failure as (iconv_t)-1.
+    return cd_ != reinterpret_cast<iconv_t>(-1);
+  }
   iconv_t get() const { return cd_; }
 
  private:

@@ -107,7 +107,7 @@ std::optional<uint32_t> ParseGroup(std::string_view text) {
     value = value * 10 + static_cast<uint64_t>(c - '0');
     if (value > limit) return std::nullopt;
   }
-  const uint32_t bits = static_cast<uint32_t>(value);
+  const auto bits = static_cast<uint32_t>(value);
   return negative ? 0u - bits : bits;
 }
 

@@ -218,7 +218,7 @@ std::vector<QQWryEntry> ParseQQWryDescription(std::string_view text) {
     const auto fail = [&](const std::string& message) {
       throw QQWryDescriptionError(line_number, message);
     };
-    if (tokens.size() < 4) fail("expected: START COUNTRY-FORM \"COUNTRY\" AREA-FORM [\"AREA\"]");
+    if (tokens.size() < 4) fail(R"(expected: START COUNTRY-FORM "COUNTRY" AREA-FORM ["AREA"])");
     QQWryEntry entry;
     const auto start = tokens[0].quoted ? std::nullopt : TQQWry::GetIPValue(tokens[0].text);
     if (!start) fail("bad start address '" + tokens[0].text + "'");
@@ -288,7 +288,7 @@ std::string BuildQQWry(const std::vector<QQWryEntry>& entries) {
       }
     }
   }
-  const uint32_t first_index = static_cast<uint32_t>(out.bytes().size());
+  const auto first_index = static_cast<uint32_t>(out.bytes().size());
   for (size_t i = 0; i < entries.size(); ++i) {
     out.U32(entries[i].start);
     out.U24(record_offsets[i]);
