@@ -17,6 +17,7 @@
 #include "engine/executable_dir.h"
 #include "engine/line_source.h"
 #include "engine/result_writer.h"
+#include "engine/rule_prefilter.h"
 #include "engine/run_tuning.h"
 #include "ipdb/gbk.h"
 #if __has_include("rules/rule_slots.h")
@@ -49,8 +50,9 @@ struct Slot {
 class BlockAnalysers {
  public:
   BlockAnalysers(unsigned jobs, const RunOptions& options, const TQQWry& ipdb,
-                 std::span<const std::string_view> slots, const std::atomic<bool>& cancel)
-      : options_(options), ipdb_(ipdb), slots_(slots), cancel_(cancel) {
+                 std::span<const std::string_view> slots, const RulePrefilter* prefilter,
+                 const std::atomic<bool>& cancel)
+      : options_(options), ipdb_(ipdb), slots_(slots), prefilter_(prefilter), cancel_(cancel) {
     if (jobs <= 1) return;
     threads_.reserve(jobs);
     for (unsigned i = 0; i < jobs; ++i) threads_.emplace_back([this] { Work(); });
@@ -91,7 +93,7 @@ class BlockAnalysers {
  private:
   void Analyse(std::optional<ChunkAnalyser>& analyser, Slot& slot) {
     try {
-      if (!analyser) analyser.emplace(options_, ipdb_, slots_);
+      if (!analyser) analyser.emplace(options_, ipdb_, slots_, prefilter_);
       analyser->Analyse(slot.chunk, slot.result, cancel_);
     } catch (const std::exception& error) {
       // Setting up the analyser failed; the block's first line carries the error.
@@ -123,6 +125,7 @@ class BlockAnalysers {
   const RunOptions& options_;
   const TQQWry& ipdb_;
   std::span<const std::string_view> slots_;
+  const RulePrefilter* prefilter_;
   const std::atomic<bool>& cancel_;
   std::optional<ChunkAnalyser> inline_analyser_;
   std::mutex mutex_;
@@ -149,7 +152,9 @@ class Run {
         tuning_(tuning),
         cancel_on_stop_(stop_, [this] { cancel_.store(true, std::memory_order_relaxed); }),
         jobs_(options.jobs != 0 ? options.jobs : std::max(1u, std::thread::hardware_concurrency())),
-        analysers_(jobs_, options_, ipdb, SlotsOf(tuning), cancel_) {}
+        prefilter_(tuning.prefilter ? RulePrefilter::Build(SlotsOf(tuning), options.rule_set)
+                                    : nullptr),
+        analysers_(jobs_, options_, ipdb, SlotsOf(tuning), prefilter_.get(), cancel_) {}
 
   RunSummary Execute(const std::vector<std::filesystem::path>& inputs) {
     OpenResult();
@@ -324,6 +329,7 @@ class Run {
   RunSummary summary_;
   std::vector<std::unique_ptr<Slot>> slots_;
   std::vector<Slot*> free_slots_;
+  std::unique_ptr<const RulePrefilter> prefilter_;
   BlockAnalysers analysers_;  // last: its workers stop before the slots they use go
 };
 

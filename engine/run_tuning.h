@@ -19,6 +19,9 @@ struct RunTuning {
   std::span<const std::string_view> cipher_slots;
   // Size of the blocks of whole lines that are read and handed to the workers.
   std::size_t block_bytes = std::size_t{1} << 20;
+  // Whether rule tests are skipped for subjects the multi-pattern prefilter rejects (the
+  // result is the same either way; tests compare the two).
+  bool prefilter = true;
 };
 
 // RunAnalysis with `tuning`; the same contract otherwise. A result path "-" writes the
