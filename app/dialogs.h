@@ -1,0 +1,56 @@
+#pragma once
+
+#include <QPoint>
+#include <QString>
+#include <QStringList>
+#include <QUrl>
+
+class QDialog;
+class QMenu;
+class QWidget;
+
+namespace ostrel {
+
+// Every modal thing the window shows and every hand-over to the desktop goes through this
+// seam, so tests can answer questions and pick files without a user.
+class Dialogs {
+ public:
+  virtual ~Dialogs() = default;
+
+  // A modal question box owned by `owner` with Yes and No and the question icon; gives
+  // true for Yes.
+  virtual bool AskYesNo(QWidget* owner, const QString& text, const QString& caption) = 0;
+  // A modal box with the warning icon and an OK button.
+  virtual void Warn(QWidget* owner, const QString& text, const QString& caption) = 0;
+  // A modal box with the error icon and an OK button.
+  virtual void Error(QWidget* owner, const QString& text, const QString& caption) = 0;
+  // The multi-select file-open dialog starting in `start_dir`, showing `filter`
+  // ("description (patterns)"); gives the chosen paths in the dialog's order, none when
+  // cancelled.
+  virtual QStringList PickFiles(QWidget* owner, const QString& start_dir,
+                                const QString& filter) = 0;
+  // The folder dialog with `prompt`; gives the chosen folder, empty when cancelled.
+  virtual QString PickFolder(QWidget* owner, const QString& prompt) = 0;
+  // Pops `menu` up at the screen position `pos` and runs the chosen item's action.
+  virtual void PopUp(QMenu& menu, const QPoint& pos) = 0;
+  // Shows `dialog` modally and returns when it is closed.
+  virtual void ShowModal(QDialog& dialog) = 0;
+  // Hands `url` to the desktop (the default application for a file); gives whether the
+  // desktop accepted it.
+  virtual bool OpenUrl(const QUrl& url) = 0;
+};
+
+// The real boxes and dialogs of Qt and the desktop.
+class QtDialogs : public Dialogs {
+ public:
+  bool AskYesNo(QWidget* owner, const QString& text, const QString& caption) override;
+  void Warn(QWidget* owner, const QString& text, const QString& caption) override;
+  void Error(QWidget* owner, const QString& text, const QString& caption) override;
+  QStringList PickFiles(QWidget* owner, const QString& start_dir, const QString& filter) override;
+  QString PickFolder(QWidget* owner, const QString& prompt) override;
+  void PopUp(QMenu& menu, const QPoint& pos) override;
+  void ShowModal(QDialog& dialog) override;
+  bool OpenUrl(const QUrl& url) override;
+};
+
+}  // namespace ostrel

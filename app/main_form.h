@@ -1,0 +1,163 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <QMainWindow>
+#include <QString>
+#include <QTimer>
+
+#include "engine/options.h"
+#include "engine/result_table.h"
+#include "engine/run.h"
+#include "ipdb/qqwry.h"
+
+class QButtonGroup;
+class QCheckBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QPushButton;
+class QTableWidget;
+
+namespace ostrel {
+
+class Dialogs;
+class ProgressSink;
+
+// Where the window keeps and finds its files.
+struct MainFormConfig {
+  std::filesystem::path exe_dir;      // QQWry.dat and help.html; the file dialog starts here
+  std::filesystem::path result_path;  // the result file (1.log) every run rewrites
+  std::string update_manifest_url;    // handed to the update window
+  ResultEncoding encoding = ResultEncoding::kUtf8;
+};
+
+// From this many hits on, the run offers the workbook export instead of the hit table.
+inline constexpr std::uint64_t kBulkExportHits = 10000;
+
+// The main window: run options, input selection, the file list with each file's progress,
+// the hit table, the three-panel status bar and the buttons of the side windows. The run
+// works on a worker thread; the window shows its progress at most 20 times a second, and
+// asks its end-of-run questions through the Dialogs seam. Controls carry the object names
+// tests and style sheets find them by (StartButton, ReadEdit, StringGrid1, ...).
+//
+// Grid coordinates: the file list's header row is the table's header view, so table row k
+// is file-list row k + 1; the same holds for the hit table and the result file's lines.
+class TMainForm : public QMainWindow {
+  Q_OBJECT
+
+ public:
+  // Builds the window and opens QQWry.dat in config.exe_dir. Without that file shows the
+  // warning "在当前目录下没有IP地址库QQWry.dat！" and gives nullptr: the window must not be
+  // served. `dialogs` must outlive the window.
+  static std::unique_ptr<TMainForm> Create(MainFormConfig config, Dialogs& dialogs);
+
+  // Builds the widgets only; Create is the way to get a working window.
+  TMainForm(MainFormConfig config, Dialogs& dialogs, QWidget* parent = nullptr);
+  // Stops a run in progress at its next line and waits for it.
+  ~TMainForm() override;
+
+  // The run flag: true from the start of a run until the window has taken its end.
+  bool IsRunning() const { return running_; }
+
+ public slots:
+  // Starts a run over the file list, unless one is in progress or nothing was chosen.
+  void StartButtonClick();
+  // Pops up the "文件"/"文件夹" menu at the pointer; does nothing during a run.
+  void OpenButtonClick();
+  // Chooses log files with the multi-select file dialog.
+  void N1Click();
+  // Chooses a folder and lists every file under it, breadth first.
+  void N2Click();
+  // "单行删除": takes the current row out of the file list; only when no run is in progress.
+  void DelSelectedLineClick();
+  // "生成Excel": writes the hit table to a workbook and opens it.
+  void ExcelButtonClick();
+  // "升级": the update window, modally.
+  void UpdateButtonClick();
+  // "日志": the changelog window, modally.
+  void HelpButtonClick();
+  // "使用说明": hands help.html beside the executable to the desktop; says nothing when
+  // it is missing.
+  void ExplainButtonClick();
+
+ protected:
+  // Closing during a run stops the run at its next line; the result file is flushed and
+  // closed before the window goes.
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  struct RunOutcome {
+    RunSummary summary;
+    bool failed = false;
+    std::string error;  // the engine's message, naming file and line
+  };
+
+  void BuildWidgets();
+  bool OpenIpDatabase();
+  void CentreOnScreen();
+  // Puts one row per path into the file list and the first path into ReadEdit.
+  void FillFileList(const std::vector<std::filesystem::path>& paths);
+  // Empties every data cell of the file list; header and row count stay.
+  void ClearFileList();
+  void ShowFileList();
+  void SetRunControlsEnabled(bool enabled);
+  RunOptions CurrentOptions() const;
+  std::filesystem::path RowPath(int table_row) const;
+
+  void OnFileStarted(std::size_t index);
+  void OnFileFinished(std::size_t index);
+  void OnRunFinished(const RunOutcome& outcome);
+  void UpdateProgressText();
+  void SetBusyCursor(bool busy);
+  void StopRunAndWait();
+  void AskAboutHits(std::uint64_t hit_count);
+  void ShowHitTable();
+  void ShowFileListMenu(const QPoint& pos);
+
+  Dialogs& dialogs_;
+  MainFormConfig config_;
+  std::unique_ptr<TQQWry> qqwry_ip_;  // QQWryIp: the IP database for the window's life
+  bool running_ = false;
+  bool closing_ = false;
+  bool busy_cursor_ = false;
+  std::filesystem::path dialog_start_dir_;
+
+  // Widgets, owned by their Qt parents.
+  QLineEdit* read_edit_ = nullptr;
+  QPushButton* open_button_ = nullptr;
+  QPushButton* start_button_ = nullptr;
+  QPushButton* excel_button_ = nullptr;
+  QPushButton* explain_button_ = nullptr;
+  QPushButton* update_button_ = nullptr;
+  QPushButton* help_button_ = nullptr;
+  QCheckBox* pic_check_box_ = nullptr;
+  QCheckBox* status_check_box_ = nullptr;
+  QGroupBox* waf_radio_group_ = nullptr;
+  QGroupBox* web_type_radio_group_ = nullptr;
+  QButtonGroup* waf_buttons_ = nullptr;
+  QButtonGroup* web_type_buttons_ = nullptr;
+  QTableWidget* string_grid1_ = nullptr;  // hit table
+  QTableWidget* string_grid2_ = nullptr;  // file list
+  QLabel* status_panels_[3] = {nullptr, nullptr, nullptr};
+  QMenu* open_popup_menu_ = nullptr;
+  QMenu* del_popup_menu_ = nullptr;
+
+  // The run in progress.
+  std::vector<std::filesystem::path> run_inputs_;
+  std::vector<int> run_rows_;  // file-list table row of each input
+  std::unique_ptr<ProgressSink> sink_;
+  QTimer progress_timer_;
+  std::uint64_t shown_sequence_ = 0;
+  // Last member: destroyed first, so the worker never outlives what it uses.
+  std::jthread worker_;
+};
+
+}  // namespace ostrel
