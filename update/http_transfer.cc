@@ -120,7 +120,10 @@ void HttpClient::CurlDeleter::operator()(void* handle) const {
   curl_easy_cleanup(static_cast<CURL*>(handle));
 }
 
-HttpClient::HttpClient(TransferOptions options) : options_(options), curl_(curl_easy_init()) {}
+HttpClient::HttpClient(TransferOptions options) : options_(options), curl_(curl_easy_init()) {
+  // The in-memory cookie engine, started once: cookies live as long as this client.
+  if (curl_) curl_easy_setopt(static_cast<CURL*>(curl_.get()), CURLOPT_COOKIEFILE, "");
+}
 
 HttpClient::~HttpClient() = default;
 
@@ -151,7 +154,8 @@ TransferResult HttpClient::Perform(const std::string& url, TransferSink& sink,
   state.max_body_bytes = options_.max_body_bytes;
   char error_buffer[CURL_ERROR_SIZE] = {};
 
-  curl_easy_reset(curl);
+  // Every option is set again for each transfer instead of a reset, which would leak the
+  // cookie engine's start-up list.
   curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
   curl_easy_setopt(curl, CURLOPT_HTTPGET, 1L);
   curl_easy_setopt(curl, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
@@ -162,8 +166,6 @@ TransferResult HttpClient::Perform(const std::string& url, TransferSink& sink,
   curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers.get());
   // An empty proxy disables the proxy environment variables too.
   curl_easy_setopt(curl, CURLOPT_PROXY, "");
-  // The in-memory cookie engine: cookies live as long as this client.
-  curl_easy_setopt(curl, CURLOPT_COOKIEFILE, "");
   // Signals cannot be used for time-outs in a program with threads.
   curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS,
@@ -253,6 +255,18 @@ TransferResult HttpClient::DownloadToFile(const std::string& url, const std::fil
     result.status = TransferStatus::kWriteFailed;
   }
   return result;
+}
+
+TransferResult DownloadToMemory(const std::string& url, std::string& body,
+                                const TransferOptions& options, const TransferProgress& progress) {
+  HttpClient client(options);
+  return client.DownloadToMemory(url, body, progress);
+}
+
+TransferResult DownloadToFile(const std::string& url, const std::filesystem::path& path,
+                              const TransferOptions& options, const TransferProgress& progress) {
+  HttpClient client(options);
+  return client.DownloadToFile(url, path, progress);
 }
 
 }  // namespace ostrel

@@ -90,4 +90,12 @@ class HttpClient {
   std::unique_ptr<void, CurlDeleter> curl_;
 };
 
+// One-off transfers through a fresh client; see HttpClient for the behaviour.
+TransferResult DownloadToMemory(const std::string& url, std::string& body,
+                                const TransferOptions& options = {},
+                                const TransferProgress& progress = {});
+TransferResult DownloadToFile(const std::string& url, const std::filesystem::path& path,
+                              const TransferOptions& options = {},
+                              const TransferProgress& progress = {});
+
 }  // namespace ostrel

@@ -323,6 +323,15 @@ void IniFile::WriteString(std::string_view section, std::string_view key, std::s
 
 std::string IniFile::ToText() const {
   std::string text;
+  // Bytes at the start that read as a byte-order mark would change how the text is read
+  // back; a UTF-8 mark in front keeps them as they are.
+  if (!lines_.empty()) {
+    const std::string_view first = lines_.front();
+    if (first.starts_with("\xFF\xFE") || first.starts_with("\xFE\xFF") ||
+        first.starts_with("\xEF\xBB\xBF")) {
+      text = "\xEF\xBB\xBF";
+    }
+  }
   for (const std::string& line : lines_) {
     text += line;
     text += line_break_;

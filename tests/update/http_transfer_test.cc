@@ -213,7 +213,8 @@ TEST(HttpTransferFailureTest, OnlyHttpAndHttpsAddressesAreFetched) {
                           "127.0.0.1/update.ini", ""}) {
     std::string body;
     EXPECT_EQ(client.DownloadToMemory(url, body).status, TransferStatus::kBadUrl) << url;
-    EXPECT_EQ(client.DownloadToFile(url, folder.path() / "x").status, TransferStatus::kBadUrl);
+    EXPECT_EQ(DownloadToFile(url, folder.path() / "x", QuickOptions()).status,
+              TransferStatus::kBadUrl);
   }
   EXPECT_TRUE(IsHttpUrl("HTTP://example.invalid/"));
   EXPECT_TRUE(IsHttpUrl("https://example.invalid/"));

@@ -70,6 +70,12 @@ TEST(IniFileTest, ReadsUtf16WithByteOrderMark) {
   EXPECT_EQ(ini.ReadString("S", "name", ""), "文");
 }
 
+TEST(IniFileTest, TextThatLooksLikeAByteOrderMarkSurvivesARoundTrip) {
+  IniFile ini = IniFile::Parse("\xEF\xBB\xBF\xFF\xFE[a]\n[b]\nVer=1\n");
+  ini.WriteString("b", "Ver", "2");
+  EXPECT_EQ(IniFile::Parse(ini.ToText()).ReadInteger("B", "Ver", 0), 2);
+}
+
 struct IntegerCase {
   const char* text;
   std::optional<std::int32_t> value;

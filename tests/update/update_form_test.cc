@@ -210,6 +210,14 @@ TEST_F(UpdateFormTest, DownloadMarksRowsAndRecordsVersions) {
   EXPECT_EQ(ReadWholeFile(folder_.path() / "update.ini"), "[a_dat]\nVer=32\n");
 }
 
+TEST_F(UpdateFormTest, DownloadWithAnEmptyListFinishesAtOnce) {
+  ASSERT_TRUE(Download());
+  ASSERT_EQ(messages_.size(), 1u);
+  EXPECT_EQ(messages_[0].text, QString::fromUtf8("下载升级文件完成"));
+  EXPECT_EQ(Status(), QString::fromUtf8("就绪..."));
+  EXPECT_TRUE(FolderEntries(folder_.path()).empty());
+}
+
 TEST_F(UpdateFormTest, UnwritableRecordShowsTheErrorAndLeavesTheWindowUsable) {
   std::filesystem::create_directory(folder_.path() / "update.ini");
   Serve("/update.ini", Section("a.dat", "1", "/a"));
