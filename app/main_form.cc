@@ -33,16 +33,9 @@
 #include "app/file_list_paint.h"
 #include "app/path_text.h"
 #include "app/run_progress.h"
+#include "app/update_form.h"
 #include "app/workbook.h"
 #include "engine/folder_walk.h"
-
-// The update window comes with its own sources; until they are there the button stays off.
-#if __has_include("app/update_form.h")
-#include "app/update_form.h"
-#define OSTREL_HAS_UPDATE_FORM 1
-#else
-#define OSTREL_HAS_UPDATE_FORM 0
-#endif
 
 namespace ostrel {
 namespace {
@@ -220,7 +213,6 @@ void TMainForm::BuildWidgets() {
   explain_button_->setObjectName(QStringLiteral("ExplainButton"));
   update_button_ = new QPushButton(QStringLiteral("升级"), panel2);
   update_button_->setObjectName(QStringLiteral("UpdateButton"));
-  update_button_->setEnabled(OSTREL_HAS_UPDATE_FORM != 0);
   help_button_ = new QPushButton(QStringLiteral("日志"), panel2);
   help_button_->setObjectName(QStringLiteral("HelpButton"));
   for (QPushButton* button : {explain_button_, update_button_, help_button_}) {
@@ -605,10 +597,8 @@ void TMainForm::ExcelButtonClick() {
 }
 
 void TMainForm::UpdateButtonClick() {
-#if OSTREL_HAS_UPDATE_FORM
   TUpdateForm form(config_.update_manifest_url, config_.exe_dir, this);
   dialogs_.ShowModal(form);
-#endif
 }
 
 void TMainForm::HelpButtonClick() {
