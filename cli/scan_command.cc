@@ -19,6 +19,7 @@
 #include "engine/folder_walk.h"
 #include "engine/options.h"
 #include "engine/run.h"
+#include "export/excel_export.h"
 #include "ipdb/qqwry.h"
 
 namespace ostrel::cli {
@@ -36,6 +37,7 @@ struct ScanOptions {
   std::string ipdb;
   unsigned jobs = 0;
   bool quiet = false;
+  std::string xlsx;
   std::vector<std::string> paths;
 };
 
@@ -199,6 +201,22 @@ int RunScan(const ScanOptions& options) {
                  output == "-" ? "standard output" : output.c_str());
   }
   if (summary.stopped) return 130;  // interrupted, as shells report SIGINT
+  if (!options.xlsx.empty()) {
+    if (output == "-") {
+      std::cerr << "ostrel-cli scan: --xlsx needs a result file, not standard output\n";
+      return 2;
+    }
+    try {
+      const std::uint64_t rows = ExportResultFileToXlsx(output, run_options.encoding, options.xlsx);
+      if (!options.quiet) {
+        std::fprintf(stderr, "workbook: %s (%llu rows)\n", options.xlsx.c_str(),
+                     static_cast<unsigned long long>(rows));
+      }
+    } catch (const ExportError& error) {
+      std::cerr << "ostrel-cli scan: " << error.what() << '\n';
+      return 2;
+    }
+  }
   return summary.hits > 0 ? 0 : 1;
 }
 
@@ -237,6 +255,9 @@ void AddScanCommand(CLI::App& app, int& exit_status) {
   command->add_option("-j,--jobs", options->jobs, "Worker threads (default: one per core)")
       ->check(CLI::Range(0u, 1024u));
   command->add_flag("-q,--quiet", options->quiet, "No progress bar and no summary line");
+  command->add_option("--xlsx", options->xlsx,
+                      "After the run, also write the result file to this .xlsx workbook "
+                      "(sheet MainForm; MainForm2, ... past 1,048,576 rows)");
   command
       ->add_option("PATH", options->paths,
                    "Log files and folders (walked with their subfolders); - reads standard "
