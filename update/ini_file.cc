@@ -1,12 +1,14 @@
 #include "update/ini_file.h"
 
 #include <fcntl.h>
+#include <iconv.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 #include <limits>
+#include <memory>
 
 #include "update/atomic_file.h"
 
@@ -60,6 +62,76 @@ std::string Utf16ToUtf8(std::string_view bytes, bool big_endian) {
       }
     }
     AppendUtf8(out, (u >= 0xD800 && u <= 0xDFFF) ? char32_t{0xFFFD} : u);
+  }
+  return out;
+}
+
+bool IsValidUtf8(std::string_view text) {
+  std::size_t i = 0;
+  while (i < text.size()) {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    std::size_t length = 0;
+    char32_t code = 0;
+    if (lead < 0x80) {
+      ++i;
+      continue;
+    } else if (lead >= 0xC2 && lead <= 0xDF) {
+      length = 2;
+      code = lead & 0x1F;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+      length = 3;
+      code = lead & 0x0F;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+      length = 4;
+      code = lead & 0x07;
+    } else {
+      return false;
+    }
+    if (i + length > text.size()) return false;
+    for (std::size_t k = 1; k < length; ++k) {
+      const auto next = static_cast<unsigned char>(text[i + k]);
+      if ((next & 0xC0) != 0x80) return false;
+      code = (code << 6) | (next & 0x3F);
+    }
+    // Overlong forms, surrogates and values above U+10FFFF.
+    if ((length == 3 && code < 0x800) || (length == 4 && (code < 0x10000 || code > 0x10FFFF)) ||
+        (code >= 0xD800 && code <= 0xDFFF)) {
+      return false;
+    }
+    i += length;
+  }
+  return true;
+}
+
+struct IconvDeleter {
+  void operator()(void* handle) const { iconv_close(static_cast<iconv_t>(handle)); }
+};
+
+// Text in the 8-bit code page of the systems the files come from (GBK, read as its
+// superset GB18030) to UTF-8; bytes that are not GB18030 become U+FFFD.
+std::string Gb18030ToUtf8(std::string_view bytes) {
+  const iconv_t opened = iconv_open("UTF-8", "GB18030");
+  if (opened == reinterpret_cast<iconv_t>(-1)) return std::string(bytes);
+  const std::unique_ptr<void, IconvDeleter> converter(opened);
+  std::string out;
+  out.reserve(bytes.size() * 3 / 2 + 16);
+  char buffer[4096];
+  // iconv's interface takes a non-const input pointer but never writes through it.
+  char* in = const_cast<char*>(bytes.data());
+  std::size_t in_left = bytes.size();
+  while (in_left > 0) {
+    char* out_ptr = buffer;
+    std::size_t out_left = sizeof buffer;
+    const std::size_t result = iconv(opened, &in, &in_left, &out_ptr, &out_left);
+    out.append(buffer, sizeof buffer - out_left);
+    if (result == static_cast<std::size_t>(-1)) {
+      if (errno == E2BIG) continue;
+      // An invalid or truncated sequence: mark it and go on after its first byte.
+      out += "\xEF\xBF\xBD";
+      ++in;
+      --in_left;
+      iconv(opened, nullptr, nullptr, nullptr, nullptr);
+    }
   }
   return out;
 }
@@ -175,6 +247,9 @@ IniFile IniFile::Parse(std::string_view text) {
     text = converted;
   } else if (text.substr(0, 3) == "\xEF\xBB\xBF") {
     text.remove_prefix(3);
+  } else if (!IsValidUtf8(text)) {
+    converted = Gb18030ToUtf8(text);
+    text = converted;
   }
 
   IniFile file;

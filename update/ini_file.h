@@ -27,8 +27,9 @@ class IniFile {
 
   IniFile() = default;
 
-  // Builds the file from text in UTF-8 (a byte-order mark is skipped) or UTF-16 with a
-  // byte-order mark (converted to UTF-8). Never fails: lines that are neither a section
+  // Builds the file from text in UTF-8 (a byte-order mark is skipped), UTF-16 with a
+  // byte-order mark, or, when the text is not valid UTF-8, GBK/GB18030 (both converted to
+  // UTF-8; undecodable bytes become U+FFFD). Never fails: lines that are neither a section
   // header, a key line nor a comment are kept but ignored, as are keys before the first
   // section.
   static IniFile Parse(std::string_view text);

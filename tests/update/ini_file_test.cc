@@ -76,6 +76,13 @@ TEST(IniFileTest, TextThatLooksLikeAByteOrderMarkSurvivesARoundTrip) {
   EXPECT_EQ(IniFile::Parse(ini.ToText()).ReadInteger("B", "Ver", 0), 2);
 }
 
+TEST(IniFileTest, ReadsGbkTextThatIsNotUtf8) {
+  // "[s]\nName=升级.dat\n" with the name in GBK, and a byte that is neither.
+  const IniFile ini = IniFile::Parse("[s]\nName=\xC9\xFD\xBC\xB6.dat\nBad=\xFF\n");
+  EXPECT_EQ(ini.ReadString("s", "Name", ""), "升级.dat");
+  EXPECT_EQ(ini.ReadString("s", "Bad", ""), "\xEF\xBF\xBD");
+}
+
 struct IntegerCase {
   const char* text;
   std::optional<std::int32_t> value;
