@@ -36,7 +36,7 @@ trap cleanup EXIT
 
 # The compact set's patterns (slots 1 to 6), deciphered from the stored slot texts. Adjacent
 # string literals of one slot are joined; a slot is a run of hexadecimal literals.
-python3 - rules/rule_slots.cc >"$tmp/slots.hex" <<'PY'
+python3 - "${OSTREL_RULE_SLOTS_SOURCE:-rules/rule_slots.cc}" >"$tmp/slots.hex" <<'PY'
 import re, sys
 text = open(sys.argv[1]).read()
 literal = r'"([0-9A-Fa-f]+)"'
@@ -55,9 +55,9 @@ head -n 6 "$tmp/slots.hex" | while read -r hex; do
 done >"$tmp/patterns"
 # ripgrep's own engine lacks look-around and back references; use PCRE2 when it needs them.
 rg_engine=()
-if ! rg -c -f "$tmp/patterns" /dev/null >/dev/null 2>&1 && [[ $? -ne 1 ]]; then
-  rg_engine=(-P)
-fi
+rg_status=0
+rg -c -f "$tmp/patterns" /dev/null >/dev/null 2>&1 || rg_status=$?
+if [[ $rg_status -gt 1 ]]; then rg_engine=(-P); fi
 
 # Runs a command under /usr/bin/time; prints "seconds peak_kib".
 measure() {

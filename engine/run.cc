@@ -143,8 +143,9 @@ std::string PathText(const std::filesystem::path& path) {
 // The run itself: one result file, the inputs in order.
 class Run {
  public:
-  Run(const std::filesystem::path& result_path, const RunOptions& options, const TQQWry& ipdb,
-      RunSink& sink, std::stop_token stop, const RunTuning& tuning)
+  Run(const std::vector<std::filesystem::path>& inputs, const std::filesystem::path& result_path,
+      const RunOptions& options, const TQQWry& ipdb, RunSink& sink, std::stop_token stop,
+      const RunTuning& tuning)
       : result_path_(result_path),
         options_(options),
         sink_(sink),
@@ -152,8 +153,9 @@ class Run {
         tuning_(tuning),
         cancel_on_stop_(stop_, [this] { cancel_.store(true, std::memory_order_relaxed); }),
         jobs_(options.jobs != 0 ? options.jobs : std::max(1u, std::thread::hardware_concurrency())),
-        prefilter_(tuning.prefilter ? RulePrefilter::Build(SlotsOf(tuning), options.rule_set)
-                                    : nullptr),
+        prefilter_(WantsPrefilter(tuning, inputs)
+                       ? RulePrefilter::Build(SlotsOf(tuning), options.rule_set)
+                       : nullptr),
         analysers_(jobs_, options_, ipdb, SlotsOf(tuning), prefilter_.get(), cancel_) {}
 
   RunSummary Execute(const std::vector<std::filesystem::path>& inputs) {
@@ -174,6 +176,24 @@ class Run {
   }
 
  private:
+  static bool WantsPrefilter(const RunTuning& tuning,
+                             const std::vector<std::filesystem::path>& inputs) {
+    if (!tuning.prefilter) return false;
+    std::uint64_t bytes = 0;
+    for (const std::filesystem::path& input : inputs) {
+      if (input == "-") return true;  // a stream: size unknown
+      std::error_code error;
+      const std::filesystem::file_status status = std::filesystem::status(input, error);
+      if (status.type() == std::filesystem::file_type::regular) {
+        bytes += std::filesystem::file_size(input, error);
+      } else if (std::filesystem::exists(status)) {
+        return true;  // a pipe or a device: size unknown
+      }
+      if (bytes >= tuning.prefilter_min_bytes) return true;
+    }
+    return bytes >= tuning.prefilter_min_bytes;
+  }
+
   static std::span<const std::string_view> SlotsOf(const RunTuning& tuning) {
     if (!tuning.cipher_slots.empty()) return tuning.cipher_slots;
 #ifdef OSTREL_HAVE_RULE_SLOTS
@@ -339,7 +359,7 @@ RunSummary RunAnalysisTuned(const std::vector<std::filesystem::path>& inputs,
                             const std::filesystem::path& result_path, const RunOptions& options,
                             const TQQWry& ipdb, RunSink& sink, std::stop_token stop,
                             const RunTuning& tuning) {
-  Run run(result_path, options, ipdb, sink, std::move(stop), tuning);
+  Run run(inputs, result_path, options, ipdb, sink, std::move(stop), tuning);
   return run.Execute(inputs);
 }
 

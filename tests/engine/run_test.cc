@@ -158,6 +158,7 @@ class RunTest : public testing::Test {
     tuning.cipher_slots = slot_views_;
     tuning.block_bytes = block_bytes;
     tuning.prefilter = prefilter;
+    tuning.prefilter_min_bytes = 0;
     return RunAnalysisTuned(inputs, result_, options, ipdb_, sink_, std::move(stop), tuning);
   }
 
