@@ -119,6 +119,16 @@ TEST_F(ExcelExportTest, GridModeFitsRaggedRowsToTheColumnCount) {
   EXPECT_TRUE(Matches(workbook, {{"StringGrid1", {{"h"}, {"a", "b"}}}}));
 }
 
+TEST_F(ExcelExportTest, GridModeContinuesOnFurtherSheetsWithTheHeader) {
+  ResultTable table{1, {{"h"}, {"a"}, {"b"}}};
+  const fs::path workbook = dir_ / "1.xlsx";
+  XlsxExportOptions options;
+  options.rows_per_sheet = 2;
+  ExportGridToXlsx(table, workbook, options);
+  EXPECT_TRUE(
+      Matches(workbook, {{"StringGrid1", {{"h"}, {"a"}}}, {"StringGrid12", {{"h"}, {"b"}}}}));
+}
+
 TEST_F(ExcelExportTest, BulkModeUsesTheCellRuleAndFillsShortRows) {
   const fs::path result = WriteResult(
       "h1 h2 h3 h4\r\n1.1.1.1 \"GET /a b\" 200\r\n2.2.2.2 'x\r\n3.3.3.3 y 404 extra\r\n");
