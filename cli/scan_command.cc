@@ -102,11 +102,13 @@ class InterruptToStop {
     sigemptyset(&signals_);
     sigaddset(&signals_, SIGINT);
     sigaddset(&signals_, SIGTERM);
+    sigaddset(&signals_, kWakeSignal);
     pthread_sigmask(SIG_BLOCK, &signals_, &previous_);
     waiter_ = std::jthread([this, &source](std::stop_token done) {
-      const timespec tick{0, 100'000'000};
-      while (!done.stop_requested()) {
-        if (sigtimedwait(&signals_, nullptr, &tick) > 0) {
+      for (;;) {
+        const int signal = sigwaitinfo(&signals_, nullptr);
+        if (done.stop_requested()) return;
+        if (signal == SIGINT || signal == SIGTERM) {
           interrupted_ = true;
           source.request_stop();
         }
@@ -115,6 +117,7 @@ class InterruptToStop {
   }
   ~InterruptToStop() {
     waiter_.request_stop();
+    pthread_kill(waiter_.native_handle(), kWakeSignal);
     waiter_.join();
     pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
   }
@@ -124,6 +127,9 @@ class InterruptToStop {
   bool interrupted() const { return interrupted_; }
 
  private:
+  // Sent by the destructor to end the wait at once.
+  static constexpr int kWakeSignal = SIGUSR1;
+
   sigset_t signals_{};
   sigset_t previous_{};
   std::atomic<bool> interrupted_{false};
