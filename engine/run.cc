@@ -160,16 +160,31 @@ class Run {
 
   RunSummary Execute(const std::vector<std::filesystem::path>& inputs) {
     OpenResult();
-    for (std::size_t i = 0; i < inputs.size() && !summary_.stopped; ++i) {
-      if (stop_.stop_requested()) {
-        summary_.stopped = true;
-        break;
+    try {
+      for (std::size_t i = 0; i < inputs.size() && !summary_.stopped; ++i) {
+        if (stop_.stop_requested()) {
+          summary_.stopped = true;
+          break;
+        }
+        sink_.FileStarted(i, inputs.size(), inputs[i]);
+        if (AnalyseFile(inputs[i])) {
+          ++summary_.files;
+          sink_.FileFinished(i);
+        }
       }
-      sink_.FileStarted(i, inputs.size(), inputs[i]);
-      if (AnalyseFile(inputs[i])) {
-        ++summary_.files;
-        sink_.FileFinished(i);
+    } catch (const RunError&) {
+      throw;  // the result file is closed already
+    } catch (...) {
+      // Anything else (a sink that throws, lack of memory) still leaves the hits found so
+      // far on disk.
+      cancel_.store(true, std::memory_order_relaxed);
+      if (writer_) {
+        try {
+          writer_->Close();
+        } catch (const ResultWriteError&) {
+        }
       }
+      throw;
     }
     CloseResult();
     return summary_;

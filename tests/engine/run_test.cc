@@ -559,6 +559,20 @@ TEST_F(RunTest, FullDiskIsAnErrorNotASuccess) {
 
 // --- Stopping ----------------------------------------------------------------------------
 
+TEST_F(RunFileTest, ASinkThatThrowsStillLeavesTheHitsOnDisk) {
+  class ThrowingSink : public RunSink {
+    void LineProgress(std::uint64_t, std::uint64_t, std::uint64_t) override {
+      throw std::runtime_error("window gone");
+    }
+  } sink;
+  RunTuning tuning;
+  tuning.cipher_slots = slot_views_;
+  EXPECT_THROW(
+      RunAnalysisTuned({File("a.log", kHit + "\n")}, result_, Apache(2), ipdb_, sink, {}, tuning),
+      std::runtime_error);
+  EXPECT_EQ(Hits(), ApacheHit("8.8.8.8", Location(), "/?a=<script>"));
+}
+
 TEST_F(RunFileTest, StopBeforeTheStartWritesTheHeaderOnly) {
   std::stop_source stop;
   stop.request_stop();
