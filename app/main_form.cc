@@ -445,12 +445,12 @@ void TMainForm::StartButtonClick() {
   shown_sequence_ = 0;
   progress_timer_.start();
 
-  worker_ = std::jthread([this, inputs = run_inputs_, result_path = config_.result_path,
-                          options = CurrentOptions(), &ipdb = *qqwry_ip_,
-                          &sink = *sink_](std::stop_token stop) {
+  worker_ = std::jthread([this, run = config_.run, inputs = run_inputs_,
+                          result_path = config_.result_path, options = CurrentOptions(),
+                          &ipdb = *qqwry_ip_, &sink = *sink_](std::stop_token stop) {
     RunOutcome outcome;
     try {
-      outcome.summary = RunAnalysis(inputs, result_path, options, ipdb, sink, stop);
+      outcome.summary = run(inputs, result_path, options, ipdb, sink, stop);
     } catch (const std::exception& error) {
       // RunError names the file and line; anything else still ends the run cleanly.
       outcome.failed = true;

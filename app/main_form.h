@@ -3,7 +3,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
+#include <stop_token>
 #include <string>
 #include <thread>
 #include <vector>
@@ -31,12 +33,18 @@ namespace ostrel {
 class Dialogs;
 class ProgressSink;
 
-// Where the window keeps and finds its files.
+// The analysis a run performs; RunAnalysis unless a test puts a scripted one in its place.
+using RunFunction = std::function<RunSummary(
+    const std::vector<std::filesystem::path>& inputs, const std::filesystem::path& result_path,
+    const RunOptions& options, const TQQWry& ipdb, RunSink& sink, std::stop_token stop)>;
+
+// Where the window keeps and finds its files, and what a run does.
 struct MainFormConfig {
   std::filesystem::path exe_dir;      // QQWry.dat and help.html; the file dialog starts here
   std::filesystem::path result_path;  // the result file (1.log) every run rewrites
   std::string update_manifest_url;    // handed to the update window
   ResultEncoding encoding = ResultEncoding::kUtf8;
+  RunFunction run = RunAnalysis;
 };
 
 // From this many hits on, the run offers the workbook export instead of the hit table.
