@@ -71,6 +71,8 @@ void SetUpGrid(QTableWidget& grid) {
   grid.setEditTriggers(QAbstractItemView::NoEditTriggers);
   grid.setSelectionBehavior(QAbstractItemView::SelectRows);
   grid.setShowGrid(true);
+  // One line per 30-pixel row, cut at the cell's edge, as a string grid shows it.
+  grid.setWordWrap(false);
   grid.verticalHeader()->hide();
   grid.verticalHeader()->setDefaultSectionSize(30);
   grid.verticalHeader()->setSectionResizeMode(QHeaderView::Interactive);

@@ -60,6 +60,7 @@ int main(int argc, char** argv) {
   config.result_path = std::filesystem::temp_directory_path() / "ostrel_screenshot_1.log";
   std::unique_ptr<ostrel::TMainForm> form = ostrel::TMainForm::Create(config, dialogs);
   if (form == nullptr) return 1;
+  form->resize(1280, 560);
   form->show();
   const int log_type = std::atoi(argv[2]);
   form->findChild<QGroupBox*>(QStringLiteral("WebTypeRadioGroup"))
@@ -73,6 +74,10 @@ int main(int argc, char** argv) {
   while ((form->IsRunning() || timer.elapsed() < 1500) && timer.elapsed() < 60000) {
     QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  // Widen the hit table's columns to their text, as a user would by dragging.
+  if (auto* table = form->findChild<QTableWidget*>(QStringLiteral("StringGrid1"))) {
+    table->resizeColumnsToContents();
   }
   if (!form->grab().save(QString::fromLocal8Bit(argv[1]), "PNG")) return 1;
   return 0;
