@@ -12,6 +12,7 @@ namespace ostrel {
 
 class CompiledPattern;
 class Matcher;
+class VerdictMemo;
 
 // The plain static-resource pattern: pictures, Flash files and (only where a space
 // follows) style sheets, anywhere in the subject.
@@ -54,6 +55,7 @@ class HitDecider {
   std::size_t slot_count_;  // the set's slot count, limited to the slots given
   std::unique_ptr<Matcher> matcher_;
   std::unique_ptr<CompiledPattern> static_pattern_;
+  std::unique_ptr<VerdictMemo> memo_;  // rule verdicts of recent short subjects
 };
 
 }  // namespace ostrel

@@ -157,6 +157,33 @@ TEST(HitDeciderTest, StaticRequestIsDroppedBeforeItsStatusIsRead) {
   EXPECT_THROW(both.IsSuspiciousLine(Line("get /a.php http/1.1", {}, "abc")), LineError);
 }
 
+// Verdicts of repeated subjects are remembered; they must be the ones the slots give, also
+// when many subjects share or replace remembered entries, and for long subjects.
+TEST(HitDeciderTest, RepeatedSubjectsKeepTheirVerdicts) {
+  HitDecider decider(Options(LogType::kApache, RuleSet::kBroad, false, false), PlainSlots().span());
+  std::vector<std::pair<std::string, bool>> subjects;
+  for (int i = 0; i < 20000; ++i) {
+    std::string subject = "get /item?id=" + std::to_string(i);
+    if (i % 7 == 0) subject += "&x=s" + std::to_string(1 + i % 8) + "x";
+    if (i % 5 == 0) subject += std::string(200, 'p');
+    subjects.emplace_back(subject, i % 7 == 0);
+  }
+  for (int round = 0; round < 3; ++round) {
+    for (const auto& [subject, hit] : subjects) {
+      ASSERT_EQ(decider.IsSuspiciousLine(Line(subject)), hit) << subject;
+    }
+  }
+}
+
+TEST(HitDeciderTest, SlotErrorIsRaisedAgainForTheSameSubject) {
+  const TestSlots slots({"first", "(", "x", "x", "x", "x"});
+  HitDecider decider(Options(LogType::kTomcat, RuleSet::kCompact, false, false), slots.span());
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_THROW(decider.IsSuspiciousLine(Line("none")), ERegularExpressionError);
+    EXPECT_TRUE(decider.IsSuspiciousLine(Line("first")));
+  }
+}
+
 TEST(HitDeciderTest, StaticPatternIsTheFixedText) {
   EXPECT_EQ(kStaticResourcePattern.size(), 84u);
   EXPECT_EQ(kStaticResourcePattern.back(), ' ');
