@@ -29,7 +29,7 @@ class VerdictMemo {
   std::optional<bool> Find(std::string_view subject, std::size_t hash) const {
     const Entry& entry = entries_[hash & (kEntries - 1)];
     if (!entry.used || entry.hash != hash || entry.size != subject.size() ||
-        std::memcmp(entry.text, subject.data(), subject.size()) != 0) {
+        (!subject.empty() && std::memcmp(entry.text, subject.data(), subject.size()) != 0)) {
       return std::nullopt;
     }
     return entry.verdict;
@@ -42,7 +42,8 @@ class VerdictMemo {
     entry.verdict = verdict;
     entry.hash = hash;
     entry.size = static_cast<std::uint8_t>(subject.size());
-    std::memcpy(entry.text, subject.data(), subject.size());
+    // An empty view may have no data pointer, which memcpy must not be given.
+    if (!subject.empty()) std::memcpy(entry.text, subject.data(), subject.size());
   }
 
  private:
