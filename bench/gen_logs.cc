@@ -59,20 +59,22 @@ constexpr std::array<std::string_view, 12> kStatic = {"/img/logo.png",
                                                       "/js/jquery-3.7.1.min.js",
                                                       "/img/thumb.bmp"};
 
-constexpr std::array<std::string_view, 14> kQueries = {"id=1083",
-                                                       "page=2&size=20",
+// Query templates: "{n}" becomes a number, "{h}" a hex token, so queries vary as in real
+// traffic (ids, pages, session tokens) instead of repeating a handful of texts.
+constexpr std::array<std::string_view, 14> kQueries = {"id={n}",
+                                                       "page={n}&size=20",
                                                        "q=nginx+tuning",
-                                                       "cat=7&sort=price",
-                                                       "pid=5521&from=search",
+                                                       "cat={n}&sort=price",
+                                                       "pid={n}&from=search",
                                                        "q=%E5%B9%B4%E5%BA%A6%E6%8A%A5%E5%91%8A",
                                                        "lang=zh-CN",
                                                        "utm_source=newsletter&utm_medium=email",
-                                                       "token=8f14e45fceea167a5a36dedd4bea2543",
-                                                       "date=2026-12-01",
-                                                       "offset=40&limit=20",
-                                                       "ref=home",
+                                                       "token={h}",
+                                                       "date=2026-12-{n}",
+                                                       "offset={n}&limit=20",
+                                                       "ref=home&t={n}",
                                                        "v=20261120",
-                                                       "keyword=%E6%89%8B%E6%9C%BA"};
+                                                       "keyword=%E6%89%8B%E6%9C%BA&sid={h}"};
 
 constexpr std::array<std::string_view, 30> kAttacks = {
     "id=1%20union%20select%201,user(),3--",
@@ -181,6 +183,23 @@ class ZipfAddresses {
 template <std::size_t N>
 std::string_view Pick(std::mt19937_64& rng, const std::array<std::string_view, N>& table) {
   return table[std::uniform_int_distribution<std::size_t>(0, N - 1)(rng)];
+}
+
+// Appends `query` with its "{n}" and "{h}" placeholders filled in.
+void AppendQuery(std::mt19937_64& rng, std::string_view query, std::string& out) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  for (std::size_t i = 0; i < query.size(); ++i) {
+    if (query.compare(i, 3, "{n}") == 0) {
+      out += std::to_string(std::uniform_int_distribution<int>(1, 99'999)(rng));
+      i += 2;
+    } else if (query.compare(i, 3, "{h}") == 0) {
+      std::uint64_t bits = rng();
+      for (int k = 0; k < 16; ++k, bits >>= 4) out += kHex[bits & 15];
+      i += 2;
+    } else {
+      out += query[i];
+    }
+  }
 }
 
 std::uint64_t ParseSize(const char* text) {
@@ -301,7 +320,11 @@ int main(int argc, char** argv) {
       buffer += ' ';
       buffer += path;
       buffer += ' ';
-      buffer += query.empty() ? std::string_view("-") : query;
+      if (query.empty()) {
+        buffer += '-';
+      } else {
+        AppendQuery(rng, query, buffer);
+      }
       buffer += " 443 - ";
       buffer += client;
       buffer += ' ';
@@ -319,7 +342,7 @@ int main(int argc, char** argv) {
       buffer += path;
       if (!query.empty()) {
         buffer += '?';
-        buffer += query;
+        AppendQuery(rng, query, buffer);
       }
       buffer += ' ';
       buffer += kProtocols[static_cast<std::size_t>(protocol_pick(rng))];
