@@ -20,10 +20,7 @@
 #include "engine/rule_prefilter.h"
 #include "engine/run_tuning.h"
 #include "ipdb/gbk.h"
-#if __has_include("rules/rule_slots.h")
 #include "rules/rule_slots.h"
-#define OSTREL_HAVE_RULE_SLOTS 1
-#endif
 
 namespace ostrel {
 namespace {
@@ -211,11 +208,7 @@ class Run {
 
   static std::span<const std::string_view> SlotsOf(const RunTuning& tuning) {
     if (!tuning.cipher_slots.empty()) return tuning.cipher_slots;
-#ifdef OSTREL_HAVE_RULE_SLOTS
     return StoredRuleSlots();
-#else
-    return {};
-#endif
   }
 
   void OpenResult() {
