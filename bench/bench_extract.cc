@@ -1,6 +1,6 @@
 // Line extraction and the hit decision per line, for each log type, on generated lines
 // (fixed seed): 65536 varied requests from 2000 clients, about 1 % of them attacks. Uses
-// QQWry.dat beside the programs and the stored rule set when present.
+// QQWry.dat beside the programs and the stored rule set.
 //
 // Counts heap allocations per line through a replaced global operator new.
 
@@ -25,12 +25,7 @@
 #include "engine/ip_locator.h"
 #include "engine/log_line.h"
 #include "ipdb/qqwry.h"
-#include "rules/new_des.h"
-
-#if __has_include("rules/rule_slots.h")
 #include "rules/rule_slots.h"
-#define OSTREL_BENCH_STORED_RULES 1
-#endif
 
 namespace {
 
@@ -239,47 +234,9 @@ IpLocator MakeLocator() {
   return IpLocator([](std::string_view) { return std::string("美国 加利福尼亚州"); });
 }
 
-#ifndef OSTREL_BENCH_STORED_RULES
-// Stand-ins for the stored rule set while it is not built in: eight plain WAF-like
-// patterns of similar shape.
-std::vector<std::string> StandInSlots() {
-  const std::array<std::string_view, 8> patterns = {
-      "union.{0,40}select|select.{1,80}from|(%27|')\\s*(or|and)\\s",
-      "<script|%3cscript|javascript:|onerror\\s*=",
-      "\\.\\./|%2e%2e%2f|/etc/passwd|win\\.ini",
-      "[;|`]\\s*(cat|ls|id|wget|curl)\\b|\\$\\(",
-      "\\$\\{jndi:|%24%7bjndi|ognl|xwork|redirect:",
-      "php://|data://|expect://|file://",
-      "/manager/html|/console/|\\.env\\b|\\.git/",
-      "(%25[0-9a-f]{2})|base64_decode|eval\\(",
-  };
-  std::vector<std::string> ciphers;
-  for (const std::string_view pattern : patterns) {
-    ciphers.push_back(EncryptToHexText(pattern, kRuleKeyText));
-  }
-  return ciphers;
-}
-#endif
-
-std::span<const std::string_view> RuleSlots() {
-#ifdef OSTREL_BENCH_STORED_RULES
-  return StoredRuleSlots();
-#else
-  static const std::vector<std::string> ciphers = StandInSlots();
-  static const std::vector<std::string_view> views(ciphers.begin(), ciphers.end());
-  return views;
-#endif
-}
-
 void Label(benchmark::State& state, bool decide) {
   std::string label = Database() ? "QQWry.dat" : "fake locations";
-  if (decide) {
-#ifdef OSTREL_BENCH_STORED_RULES
-    label += ", stored rules";
-#else
-    label += ", stand-in rules";
-#endif
-  }
+  if (decide) label += ", stored rules";
   state.SetLabel(label);
 }
 
@@ -320,7 +277,7 @@ void BM_ExtractDecide(benchmark::State& state) {
   const std::vector<std::string>& lines = Lines(type);
   IpLocator locator = MakeLocator();
   LineExtractor extractor(type, locator);
-  HitDecider decider(options, RuleSlots());
+  HitDecider decider(options, StoredRuleSlots());
   for (const std::string& line : lines) {  // warm buffers, caches and the compiled slots
     if (const auto got = extractor.ExtractLogLine(line)) decider.IsSuspiciousLine(*got);
   }
