@@ -451,6 +451,23 @@ TEST_F(MainFormTest, TenThousandHitsOfferTheWorkbookInsteadOfTheTable) {
   EXPECT_FALSE(Child<QPushButton>("ExcelButton")->isEnabled());
 }
 
+TEST_F(MainFormTest, TenThousandRealHitsGoStraightToTheWorkbook) {
+  std::string text;
+  for (int i = 0; i < static_cast<int>(kBulkExportHits); ++i) {
+    text +=
+        ApacheLine("10.0." + std::to_string(i / 250) + "." + std::to_string(i % 250 + 1), kAttack);
+  }
+  dialogs_.answers = {true, true};
+  RunApache({Log("many.log", text)});
+  ASSERT_EQ(dialogs_.boxes.size(), 2u);
+  EXPECT_EQ(dialogs_.boxes[1].text, QStringLiteral(" 数量过多，存入Excel中？"));
+  EXPECT_EQ(
+      Child<QLabel>("StatusPanel0")->text(),
+      QString::fromStdString(StatusPanel1Text(kBulkExportHits, kBulkExportHits, kBulkExportHits)));
+  ASSERT_EQ(dialogs_.opened.size(), 1u);
+  EXPECT_GT(fs::file_size(config_.exe_dir / "1.xlsx"), 0u);
+}
+
 TEST_F(MainFormTest, DecliningTheBulkExportDoesNothingMore) {
   config_.run = ScriptedRun(std::vector<std::string>(kBulkExportHits, kApacheHit));
   dialogs_.answers = {true, false};
