@@ -1,9 +1,9 @@
 // Makes the README's screenshot: runs the window over the given logs, answers Yes to
 // showing the hits, and saves the finished window as a PNG.
 // Usage: ostrel_screenshot OUT.png LOG_TYPE(0-2) LOG...   (QQWry.dat beside this program)
-// The README's picture:
-//   xvfb-run -a -s "-screen 0 1400x900x24" build/bin/ostrel_screenshot docs/screenshot.png 2 \
-//       examples/nginx/access.log
+// The README's picture, from the source folder:
+//   xvfb-run -a -s "-screen 0 1400x900x24" build/bin/ostrel_screenshot docs/screenshot.png 2
+//   examples/nginx/access.log   (one command line)
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
