@@ -1,0 +1,595 @@
+#!/usr/bin/env python3
+"""Writes the eight rule slot patterns, tools/rules/slot1.pcre .. slot8.pcre.
+
+Usage: tools/rules/compose.py [OUTPUT_FOLDER]   (default: the folder of this script)
+
+The patterns are too long to maintain by hand, so they are composed here from named
+building blocks (an encoded quote, a blank, a slash, ...). Edit this file, run it, review
+the change with `git diff tools/rules`, then run encipher.sh and the corpus test
+(see README.md). Needs Python 3 and libpcre2-8 (through ctypes).
+
+How the output is shaped, and why:
+- Blocks used many times are named groups in a (?(DEFINE)...) block at the end of each
+  pattern, called with (?&name); inlining them would pass PCRE2's compiled-size limit.
+- Every alternation is factored by common literal prefixes (a trie), so matching tries
+  one branch per character instead of every word of a list.
+- Each top-level alternative gets a look-ahead on the characters it can start with
+  (computed by PCRE2 itself), and alternatives with the same first characters share one.
+  PCRE2 cannot see through a subroutine call, so without it every alternative would be
+  tried at every position of the subject.
+- Repeated blanks and separators are possessive and bounded ({0,6}+), so a long run of
+  them costs linear time; a block that follows them must not start with what they eat.
+"""
+import ctypes
+import ctypes.util
+import os
+import re
+import sys
+
+
+# ---------------------------------------------------------------- trie factoring
+
+def _skip_class(s, i):
+    j = i + 1
+    if j < len(s) and s[j] == '^':
+        j += 1
+    if j < len(s) and s[j] == ']':
+        j += 1
+    while s[j] != ']':
+        j += 2 if s[j] == '\\' else 1
+    return j + 1
+
+
+def _parse_group(s, i):
+    """Splits the group whose body starts at s[i] into alternatives; gives them and the
+    index after the closing parenthesis. Non-capturing groups inside are factored too."""
+    alts, cur = [], []
+    while i < len(s):
+        c = s[i]
+        if c == '\\':
+            cur.append(s[i:i + 2])
+            i += 2
+        elif c == '[':
+            j = _skip_class(s, i)
+            cur.append(s[i:j])
+            i = j
+        elif c == '(':
+            if s.startswith('(?:', i):
+                sub, i = _parse_group(s, i + 3)
+                cur.append(_emit(sub))
+            else:
+                head = re.match(r'\((?:\?<?[=!]|\?<\w+>|\?&\w+\)|\?\(DEFINE\))?', s[i:]).group(0)
+                if head.startswith('(?&'):
+                    cur.append(head)
+                    i += len(head)
+                    continue
+                inner, i = _parse_group(s, i + len(head))
+                cur.append(head + '|'.join(inner) + ')')
+        elif c == ')':
+            alts.append(''.join(cur))
+            return alts, i + 1
+        elif c == '|':
+            alts.append(''.join(cur))
+            cur = []
+            i += 1
+        else:
+            cur.append(c)
+            i += 1
+    alts.append(''.join(cur))
+    return alts, i
+
+
+# A literal token that no quantifier applies to.
+_LITERAL = re.compile(r'(?:[a-z0-9_@:;,=~!%\'"<>/&-]|\\[.$/*+?()\[\]{}|\\])(?![?*+{])')
+
+
+def _split(alternative):
+    tokens, i = [], 0
+    while True:
+        m = _LITERAL.match(alternative, i)
+        if not m:
+            return tokens, alternative[i:]
+        tokens.append(m.group(0))
+        i = m.end()
+
+
+def _has_top_level_bar(s):
+    depth, i = 0, 0
+    while i < len(s):
+        c = s[i]
+        if c == '\\':
+            i += 2
+            continue
+        if c == '[':
+            i = _skip_class(s, i)
+            continue
+        if c == '(':
+            depth += 1
+        elif c == ')':
+            depth -= 1
+        elif c == '|' and depth == 0:
+            return True
+        i += 1
+    return False
+
+
+def _build(items):
+    groups, order, rest = {}, [], []
+    for tokens, tail in items:
+        if not tokens:
+            rest.append(tail)
+            continue
+        if tokens[0] not in groups:
+            groups[tokens[0]] = []
+            order.append(tokens[0])
+        groups[tokens[0]].append((tokens[1:], tail))
+    parts = []
+    for key in order:
+        group = groups[key]
+        if len(group) == 1:
+            parts.append(key + ''.join(group[0][0]) + group[0][1])
+        else:
+            inner = _build(group)
+            parts.append(key + ('(?:' + inner + ')' if _has_top_level_bar(inner) else inner))
+    return '|'.join(parts + rest)
+
+
+def _emit(alts):
+    if len(alts) < 2:
+        return '(?:' + '|'.join(alts) + ')'
+    return '(?:' + _build([_split(a) for a in alts]) + ')'
+
+
+def optimise(pattern):
+    """The same pattern with the literal prefixes of its alternations factored."""
+    alts, end = _parse_group(pattern, 0)
+    assert end >= len(pattern), (end, len(pattern))
+    return '|'.join(alts)
+
+
+# ---------------------------------------------------------------- first characters
+
+class _Pcre2:
+    """The first characters a pattern can match, asked from PCRE2 itself."""
+    UTF = 0x00080000
+    INFO_FIRSTCODEUNIT, INFO_FIRSTCODETYPE, INFO_FIRSTBITMAP = 5, 6, 7
+
+    def __init__(self):
+        name = ctypes.util.find_library('pcre2-8') or 'libpcre2-8.so.0'
+        self.lib = ctypes.CDLL(name)
+        self.lib.pcre2_compile_8.restype = ctypes.c_void_p
+        self.lib.pcre2_compile_8.argtypes = [ctypes.c_char_p, ctypes.c_size_t, ctypes.c_uint32,
+                                             ctypes.POINTER(ctypes.c_int),
+                                             ctypes.POINTER(ctypes.c_size_t), ctypes.c_void_p]
+        self.lib.pcre2_pattern_info_8.argtypes = [ctypes.c_void_p, ctypes.c_uint32, ctypes.c_void_p]
+        self.lib.pcre2_code_free_8.argtypes = [ctypes.c_void_p]
+
+    def first_class(self, pattern):
+        """A character class of the bytes a match can start with, or None when PCRE2
+        cannot tell or nearly any byte can start one."""
+        data = pattern.encode()
+        error, offset = ctypes.c_int(), ctypes.c_size_t()
+        code = self.lib.pcre2_compile_8(data, len(data), self.UTF, ctypes.byref(error),
+                                        ctypes.byref(offset), None)
+        if not code:
+            raise ValueError('pattern does not compile at offset %d: %s' % (offset.value, pattern[:80]))
+        try:
+            kind = ctypes.c_uint32()
+            self.lib.pcre2_pattern_info_8(code, self.INFO_FIRSTCODETYPE, ctypes.byref(kind))
+            if kind.value == 1:
+                unit = ctypes.c_uint32()
+                self.lib.pcre2_pattern_info_8(code, self.INFO_FIRSTCODEUNIT, ctypes.byref(unit))
+                return '[' + _class_char(unit.value) + ('\\x{80}-\\x{10ffff}' if unit.value >= 0x80 else '') + ']'
+            bitmap = ctypes.c_void_p()
+            self.lib.pcre2_pattern_info_8(code, self.INFO_FIRSTBITMAP, ctypes.byref(bitmap))
+            if not bitmap.value:
+                return None
+            bits = ctypes.string_at(bitmap.value, 32)
+            chars = [c for c in range(256) if bits[c // 8] & (1 << (c % 8))]
+            if len(chars) >= 100:
+                return None
+            text = ''.join(_class_char(c) for c in chars if c < 0x80)
+            if any(c >= 0x80 for c in chars):
+                text += '\\x{80}-\\x{10ffff}'
+            return '[' + text + ']'
+        finally:
+            self.lib.pcre2_code_free_8(code)
+
+
+def _class_char(c):
+    return chr(c) if chr(c).isalnum() and c < 0x80 else '\\x%02x' % c
+
+
+# ---------------------------------------------------------------- building blocks
+
+FRAGMENTS = {}  # name -> body of the named groups that patterns call with (?&name)
+CALLED = {'s', 'ss', 'sl', 'dot', 'aq', 'q', 'dq', 'lp', 'rp', 'eq', 'lt', 'gt'}
+# First characters of the called blocks, for alternatives that start with a call.
+GUARD = {'s': r'(?=[\s+%/])', 'ss': r'(?=[\s+%/()*-])', 'sl': r'(?=[/\\%])', 'dot': r'(?=[.%\\])',
+         'aq': r'(?=[\'"%\\&])', 'q': r'(?=[\'%\\])', 'dq': r'(?=["%\\&])', 'lp': r'(?=[(%])',
+         'rp': r'(?=[)%])', 'eq': r'(?=[=%])', 'lt': r'(?=[<%&\\+])', 'gt': r'(?=[>%&\\+])'}
+
+
+def D(name, body):
+    """A building block: called by name when it is used often, inlined otherwise."""
+    FRAGMENTS[name] = body
+    return '(?&' + name + ')' if name in CALLED else '(?:' + body + ')'
+
+
+def E(h):
+    """One percent-encoded byte, also double or triple encoded (%27, %2527, %252527)."""
+    return r'%(?:25){0,2}' + h
+
+
+def U(forms):
+    """Percent forms that may also arrive double encoded."""
+    return forms.replace('%', '%(?:25)?')
+
+
+def alt(*xs):
+    return '(?:' + '|'.join(xs) + ')'
+
+
+Q = D('q', r"(?:'|" + E('27') + r"|" + U(r"%u0027|%c0%a7|%ef%bc%87") + r"|%26%23(?:0{0,4}39|x0{0,4}27)(?:;|%3b)?|\\x27)")
+DQ = D('dq', r'(?:"|' + E('22') + r'|' + U(r'%u0022') + r'|\\x22|&quot;|%26quot(?:;|%3b)|%26%23(?:0{0,4}34|x0{0,4}22)(?:;|%3b)?)')
+EQ = D('eq', r'(?:=|' + E('3d') + r'|%u003d)')
+LP = D('lp', r'(?:\(|' + E('28') + r'|%u0028)')
+RP = D('rp', r'(?:\)|' + E('29') + r'|%u0029)')
+LT = D('lt', r'(?:<|' + E('3c') + r'|' + U(r'%u003c|%u02c2|%uff1c|%ef%bc%9c|%c0%bc|%e0%80%bc') + r'|\\x3c|\\u003c|&lt;|%26lt(?:;|%3b)|%26%23(?:0{0,4}60|x0{0,4}3c)(?:;|%3b)?|\+adw-)')
+GT = D('gt', r'(?:>|' + E('3e') + r'|' + U(r'%u003e|%uff1e|%ef%bc%9e|%c0%be') + r'|\\x3e|\\u003e|&gt;|%26gt(?:;|%3b)|%26%23(?:0{0,4}62|x0{0,4}3e)(?:;|%3b)?|\+ad4-)')
+SL = D('sl', r'(?:/|\\|' + E('2f') + '|' + E('5c') + r'|' + U(r'%u2215|%u2216|%u002f|%u005c|%c0%af|%c0%2f|%c0%5c|%c1%9c|%c1%1c|%c1%af|%e0%80%af|%uff0f|%ef%bc%8f') + r'|\\x2f|\\x5c)')
+DOT = D('dot', r'(?:\.|' + E('2e') + r'|' + U(r'%u002e|%u2024|%uff0e|%c0%ae|%c0%2e|%e0%80%ae|%f0%80%80%ae|%c1%8e') + r'|\\x2e)')
+SP1 = D('s', r'(?:\s|\+|' + E('(?:20|09|0a|0b|0c|0d|a0|2b)') + r'|%u0020|%c2%a0|(?:/|%2f)(?:\*|%2a)(?!!|%21).{0,40}?(?:\*|%2a)(?:/|%2f)|(?:\$|%24)(?:\{|%7b)?ifs(?:\}|%7d)?)')
+SPS = SP1 + '{0,6}+'
+SPP = SP1 + '{1,6}+'
+COLON = D('co', r'(?::|' + E('3a') + r'|%u003a)')
+SEMI = D('sc', r'(?:;|' + E('3b') + r'|%u003b)')
+PIPE = D('pi', r'(?:\||' + E('7c') + r'|%u007c)')
+AMP = D('am', r'(?:&|' + E('26') + r'|%u0026)')
+BT = D('bt', r'(?:`|' + E('60') + ')')
+DOL = D('do', r'(?:\$|' + E('24') + r'|%u0024)')
+LB = D('lb', r'(?:\{|' + E('7b') + r'|%u007b)')
+RB = D('rb', r'(?:\}|' + E('7d') + r'|%u007d)')
+NL = D('nl', r'(?:' + E('(?:0a|0d)') + r'|\n|\r)')
+COMMA = D('cm', r'(?:,|' + E('2c') + ')')
+STAR = D('st', r'(?:\*|' + E('2a') + ')')
+HASH = D('ha', E('23'))
+AT = D('at', r'(?:@|' + E('40') + ')')
+BANG = D('bg', r'(?:!|' + E('21') + ')')
+QM = D('qm', r'(?:\?|' + E('3f') + ')')
+PCT = D('pc', r'(?:%|%25)')
+# letter boundaries that see through percent-encoding (%20or: "0" is no letter)
+WB = r'(?:(?<![a-z_])|(?<=%[0-9a-f]{2}))'
+WE = r'(?![a-z_])'
+NUM = r'(?<!%)(?<!%[0-9a-f])(?<!%25)(?<!%25[0-9a-f])\d'
+ANYQ = D('aq', '(?:' + Q + '|' + DQ + ')')
+SQLSEP = D('ss', '(?:' + SP1 + '|' + RP + r'|(?:/|%2f)(?:\*|%2a)(?:!|%21)\d{0,6}|(?:\*|%2a)(?:/|%2f)|' + HASH + r'[^&\s]{0,30}?' + NL + r'|--[^&\s]{0,30}?' + NL + ')')
+SQS = SQLSEP + '{0,8}+'
+SQP = SQLSEP + '{1,8}+'
+SQPL = '(?:' + SQLSEP + '|' + LP + '){1,8}+'
+SQSL = '(?:' + SQLSEP + '|' + LP + '){0,8}+'
+
+
+_PCRE2 = _Pcre2()
+
+
+def _called_blocks(pattern):
+    used, todo = set(), set(re.findall(r'\(\?&(\w+)\)', pattern))
+    while todo:
+        name = todo.pop()
+        if name not in used:
+            used.add(name)
+            todo |= set(re.findall(r'\(\?&(\w+)\)', FRAGMENTS[name]))
+    return [name for name in FRAGMENTS if name in used]
+
+
+def with_defines(pattern):
+    """The pattern followed by the DEFINE block of the building blocks it calls."""
+    names = _called_blocks(pattern)
+    if not names:
+        return pattern
+    return pattern + '(?(DEFINE)' + ''.join('(?<%s>%s)' % (n, optimise(FRAGMENTS[n])) for n in names) + ')'
+
+
+def top(*alternatives):
+    """One slot: its alternatives factored, each group of them behind a look-ahead on the
+    characters its matches start with."""
+    groups, order = {}, []
+    for alternative in alternatives:
+        alternative = optimise(alternative)
+        first = _PCRE2.first_class(with_defines(alternative))
+        call = re.match(r'\(\?&(\w+)\)', alternative)
+        if first is None and call:
+            guard = GUARD[call.group(1)]
+        elif first is not None:
+            guard = '(?=' + first + ')'
+        else:
+            guard = ''
+        if guard not in groups:
+            groups[guard] = []
+            order.append(guard)
+        groups[guard].append(alternative)
+    out = []
+    for guard in order:
+        members = groups[guard]
+        if not guard:
+            out.extend(members)
+        elif len(members) == 1 and re.match(r'[a-z0-9]', members[0]):
+            out.append(members[0])  # a literal first character is its own guard
+        else:
+            out.append(guard + (alt(*members) if len(members) > 1 else members[0]))
+    return alt(*out)
+
+
+# ---------------- slot 1: SQL injection (compact)
+FUNCS_T = r'(?:sleep|pg_sleep|benchmark|elt|make_set|extractvalue|updatexml|exp|ascii|substring|substr|mid|ord|length|if|iif|char|chr|exists|select|case|count|concat|concat_ws|group_concat|nullif|ifnull|isnull|coalesce|cast|convert|row|rand|floor|version|database|user|current_user|system_user|schema|load_file|randomblob|regexp_substring|instr|locate|hex|unhex|md5|sha1|utl_inaddr\.get_host_address|dbms_pipe\.receive_message|ctxsys\.drithsx\.sn|dbms_utility\.sqlid_to_sqlhash|xmltype|upper|lower|not|in)'
+slot1 = top(
+  # union based
+  WB + r'union' + SQPL + r'(?:(?:all|distinct|distinctrow)' + SQPL + ')?select' + WE + r'(?=(?:(?!\shttp/)[^&]){0,100}?(?:' + COMMA + r'|from|' + LP + r'|@@|null|' + STAR + r'|0x|--|' + HASH + r'|' + ANYQ + r'|' + NUM + r'))',
+  # boolean and tautology after a quote, number or closing parenthesis
+  r'(?:' + ANYQ + r'|' + NUM + r'|' + RP + ')' + r'(?:' + SP1 + '|' + RP + '){0,6}+' + WB + r'(?:or|and|xor|&&|' + AMP + AMP + r'|\|\||' + PIPE + PIPE + ')' + WE + SQSL + alt(
+      r'(?:' + ANYQ + r')?[a-z0-9_.$@]{0,24}(?:' + LP + SPS + RP + r')?(?:' + ANYQ + r')?' + SQS + alt(EQ, r'<>', r'!=', LT + GT, LT, GT, r'like' + WE, r'rlike' + WE, r'regexp' + WE, r'between' + WE, r'in' + SPS + LP, r'is' + SPP + r'(?:not' + SPP + ')?null', r'sounds' + SPP + 'like'),
+      r'(?:not' + SPP + r')?(?:\d+|true|false|null)' + alt(SPS + alt('--', '%2d%2d', HASH, r'/\*', SEMI, r'%00'), r'$'),
+      FUNCS_T + SPS + LP,
+      r'(?:[a-z_]{1,30}\.){1,3}[a-z_]{1,40}' + SPS + LP,
+  ),
+  # quote closed and the rest commented out
+  Q + r'(?:' + SP1 + '|' + RP + r'){0,6}+(?:--(?:' + SP1 + r'|$|&|-|")|%2d%2d|' + HASH + r'|/\*|' + SEMI + SPS + r'%00)',
+  # stacked queries
+  SEMI + SPS + alt(
+      r'(?:drop|truncate|alter|create)' + SPP + r'(?:table|database|schema|user|procedure|function|view|index|trigger|login)' + WE,
+      r'insert' + SPP + 'into' + WE, r'delete' + SPP + 'from' + WE, r'update' + SPP + r'[a-z0-9_.\[\]`]{1,40}' + SPP + r'set' + WE,
+      r'(?:exec|execute)' + WE, r'declare' + SPP + AT, r'(?:shutdown|waitfor)' + WE, r'select' + SQP, r'i?if' + SPS + LP, r'(?:call|begin)' + SPP + r'[a-z_]{1,30}[.(]'),
+  # sqlmap style conditional functions with a numeric comparison
+  WB + r'(?:i?if|elt|make_set|case' + SQP + r'when|when)' + SQSL + r'\d+' + SQS + EQ + SQS + r'\d+' + SPS + alt(COMMA, RP, r'then' + WE),
+  LP + SPS + r'\d+' + SPS + EQ + SPS + r'\d+' + SPS + RP + SPS + alt(STAR, r'\+', '-', '/', PIPE, AMP, r'(?:and|or|xor)' + WE),
+  # subselects
+  LP + SQS + r'select' + SQPL + alt(r'\*', AT + AT + '?[a-z]', r'null', r'case' + WE, r'count' + SPS + LP, r'concat', r'(?:char|chr)' + SPS + LP, r'\d+' + SPS + r'(?:' + COMMA + r'|from' + WE + r'|' + RP + ')', r'0x', r'if' + SPS + LP, r'(?:pg_)?sleep', r'benchmark', r'(?:current_)?user', r'database', r'version', r'schema', r'table_name', r'column_name', r'group_concat', r'load_file', r'substr', r'ascii', r'top' + SPP + r'\d', r'distinct', r'name' + SQP + 'from', r'[a-z_]{1,30}' + SQP + r'from' + SQP + r'[a-z_.$]{1,40}' + SQP + r'where' + WE, ANYQ + r'[a-z0-9]{0,30}' + ANYQ + SQS + alt(COMMA, 'from', 'where')),
+  WB + r'select' + SQPL + alt(AT + AT + '[a-z]', r'null' + SQS + COMMA, r'count' + SPS + LP + SPS + STAR, r'concat(?:_ws)?' + SPS + LP, r'(?:char|chr)' + SPS + LP + r'\d', r'\d+' + SQS + COMMA + SQS + r'\d+' + SQS + COMMA, r'(?:pg_)?sleep' + SPS + LP, r'benchmark' + SPS + LP, r'(?:current_user|database|version|user|schema)' + SPS + LP + SPS + RP, r'table_name' + SQP + 'from', r'column_name', r'group_concat', r'load_file', r'[a-z0-9_,*]{1,40}' + SQP + r'from' + SQP + r'(?:information_schema|mysql\.|sys\.|sysobjects|syscolumns|master\.|dual\b|pg_|all_tables|user_tables|sqlite_master)'),
+  # time based and error based functions
+  WB + r'(?:sleep|pg_sleep)' + SPS + LP + SPS + r'(?:\d|' + LP + ')',
+  WB + r'benchmark' + SPS + LP + SPS + r'\d+' + SPS + COMMA,
+  WB + r'waitfor' + SPP + r'(?:delay|time)' + SPP + ANYQ,
+  r'(?:dbms_pipe\.receive_message|dbms_lock\.sleep|user_lock\.sleep|utl_inaddr|utl_http|ctxsys\.drithsx|dbms_xdb|dbms_utility|dbms_java|sys\.dbms_|xp_cmdshell|xp_regread|xp_dirtree|xp_fileexist|sp_oacreate|sp_executesql|sp_makewebtask|sp_addextendedproc|sp_password|openrowset|opendatasource|is_srvrolemember|information_schema' + DOT + r'|pg_catalog|pg_shadow|sqlite_master|msysobjects|mysql\.user|master\.\.sys|sysobjects|syscolumns|sysdatabases|rdb\$[a-z]|all_tab_columns|@@version|@@servername|@@datadir|@@hostname)',
+  WB + r'(?:extractvalue|updatexml|name_const|gtid_subset|json_keys|randomblob|generate_series|regexp_substring)' + SPS + LP,
+  WB + r'floor' + SPS + LP + SPS + r'rand' + SPS + LP,
+  WB + r'exp' + SPS + LP + SPS + r'~',
+  WB + r'load_file' + SPS + LP, WB + r'into' + SPP + r'(?:out|dump)file' + WE,
+  WB + r'(?:char|chr)' + SPS + LP + SPS + r'\d{1,3}' + SPS + RP + SQS + r'(?:' + alt(PIPE + PIPE, AMP) + r')?' + SQS + r'(?:char|chr)' + SPS + LP,
+  WB + r'char' + SPS + LP + SPS + r'\d{1,3}' + SPS + COMMA + SPS + r'\d{1,3}' + SPS + COMMA,
+  WB + r'concat(?:_ws)?' + SPS + LP + r'[^&]{0,40}?(?:0x[0-9a-f]{2}|(?:char|chr)' + SPS + LP + '|select' + WE + '|@@)',
+  WB + r'convert' + SPS + LP + SPS + r'int' + SPS + COMMA,
+  WB + r'cast' + SPS + LP + r'[^&]{0,60}?' + SPP + r'as' + SPP + r'(?:n?varchar|n?char|int|numeric|text)' + WE + r'[^&]{0,60}?' + RP + SQS + alt(EQ, GT, LT, PIPE),
+  r'(?:' + ANYQ + r'|' + NUM + r'|' + RP + ')' + SQP + r'(?:order|group)' + SQP + r'by' + SQP + r'[\d,a-z_]{1,40}' + r'(?:' + SQP + r'(?:asc|desc)' + WE + r')?' + alt(SQS + alt('--', HASH, r'/\*', r'%00', SP1 + r'having' + WE), r'$', r'&', SP1),
+  WB + r'procedure' + SPP + r'analyse' + SPS + LP,
+  WB + r'having' + SQP + r'\d+' + SQS + EQ + SQS + r'\d',
+  WB + r'(?:exec|execute)' + SQP + r'(?:master\.|xp_|sp_)',
+  WB + r'declare' + SPP + AT + r'[a-z_0-9]{1,30}' + SPP + r'(?:n?varchar|n?char|int|table|sysname|cursor)' + WE,
+  r'/\*!\d{0,6}' + SPS + r'(?:union|select|and|or|from|where|concat|information_schema)' + WE,
+  # LDAP filter injection: *)(uid=*))(|(uid=*
+  RP + SPS + LP + SPS + alt(PIPE, AMP, BANG) + SPS + LP + r'[a-z0-9_-]{1,30}' + SPS + alt(EQ, STAR, r'~', LT, GT),
+  STAR + SPS + RP + SPS + LP + r'[a-z0-9_-]{1,30}' + SPS + EQ + SPS + STAR,
+  # NoSQL operators in parameter names or JSON
+  r'(?:\[|%5b|%255b)' + DOL + r'(?:ne|gt|gte|lt|lte|regex|where|exists|nin|in|or|and|not|nor|elemmatch|expr|function)(?:\]|%5d|%255d)',
+  ANYQ + DOL + r'(?:where|regex|ne|gt|expr|function)' + ANYQ + SPS + COLON,
+)
+
+# ---------------- slot 2: cross-site scripting (compact)
+EVENTS = r'(?:abort|activate|after[a-z]{0,15}|animation[a-z]{0,10}|auxclick|before[a-z]{0,20}|begin|blur|bounce|can[a-z]{0,15}|change|click|contextmenu|copy|cut|dbl[a-z]{0,6}|drag[a-z]{0,6}|drop|duration[a-z]{0,7}|end|ended|error|finish|focus[a-z]{0,4}|form[a-z]{0,6}|fullscreen[a-z]{0,6}|hashchange|input|invalid|key[a-z]{0,5}|load[a-z]{0,14}|message|mouse[a-z]{0,6}|move[a-z]{0,6}|offline|online|page[a-z]{0,4}|paste|pause|play[a-z]{0,3}|pointer[a-z]{0,10}|popstate|progress|property[a-z]{0,6}|readystatechange|repeat|reset|resize|scroll|search|seek[a-z]{0,3}|select[a-z]{0,6}|show|start|submit|timeupdate|toggle|touch[a-z]{0,6}|transition[a-z]{0,6}|unload|volumechange|waiting|wheel|filterchange|losecapture|help|storage|rowenter|rowexit|rowsinserted|rowsdelete|datasetchanged|dataavailable|errorupdate|cellchange|controlselect|layoutcomplete|zoom|beforeactivate)'
+OBF = r'(?:' + E('(?:0[0-9a-f]|1[0-9a-f])') + r'|\s|\\0?|&tab;|&newline;)'
+def obf(word): return (OBF + '{0,3}').join(word)
+slot2 = top(
+  LT + r'(?:' + SPS + r'/)?' + r'(?:script|iframe|frame|frameset|svg|object|embed|applet|meta|base|isindex|xss|marquee|bgsound|layer|ilayer|math|xml|import|form|body|style|link|vmlframe|plaintext|xmp|noscript|noembed|title|textarea|template|portal|keygen|handler|listener|animate)' + WE,
+  LT + r'[a-z][a-z0-9:_-]{0,20}' + alt(SP1, SL, DQ, Q) + r'[^<>]{0,200}?' + WB + r'on' + EVENTS + SPS + EQ,
+  alt(SP1, ANYQ, SL, SEMI, r'\?') + r'on' + EVENTS + SPS + EQ + r'[^&]{0,40}?(?:alert|prompt|confirm|eval|javascript|document|window|location|fetch|import|top|this|self|parent|string\.|atob|\[|' + LP + '|' + BT + ')',
+  LT + SPS + r'(?:img|image|input|video|audio|source|a|table|td|div|embed|iframe|frame|body|bgsound|link|base|meta|br|layer|object|isindex|style)' + WE + r'[^<>]{0,200}?' + alt('src', 'href', 'background', 'dynsrc', 'lowsrc', 'action', 'formaction', 'data', 'style', 'content', 'xlink:href', 'srcdoc', 'values', 'from', 'to', 'by') + SPS + EQ,
+  WB + alt(obf('javascript'), 'vbscript', 'livescript', 'mocha', 'ecmascript') + OBF + r'{0,3}' + COLON,
+  WB + r'data' + SPS + COLON + SPS + r'(?:text' + SL + r'(?:html|javascript|xml|vbscript)|image' + SL + r'svg|application' + SL + r'(?:x-)?(?:javascript|xhtml|ecmascript|x-shockwave))',
+  WB + r'expression' + SPS + LP + r'[^&]{0,80}?' + RP, r'-moz-binding', WB + r'behavior' + SPS + COLON + SPS + r'url',
+  WB + r'(?:alert|prompt|confirm|msgbox|execscript)' + SPS + alt(LP, BT),
+  WB + r'(?:eval|settimeout|setinterval|atob)' + SPS + LP + r'[^&]{0,60}?' + RP,
+  WB + r'document' + SPS + DOT + SPS + r'(?:cookie|write|location|domain|body|createelement|forms|url|referrer|documentelement)' + WE,
+  WB + r'(?:window|top|self|parent|this)' + SPS + DOT + SPS + r'(?:location|name|eval|open)' + WE,
+  r'string' + DOT + r'fromcharcode', r'\.innerhtml' + SPS + EQ, WB + r'location' + SPS + DOT + SPS + r'(?:href|hash|replace|assign)', r'constructor' + SPS + LP,
+  ANYQ + SPS + r'(?:' + RP + SPS + ')?' + alt(SEMI, r'\+', '%2b', '-', PIPE + PIPE) + SPS + WB + r'(?:alert|prompt|confirm|eval|document|window|top|self|fetch|import)' + WE,
+  ANYQ + SPS + r'/?' + GT + SPS + r'(?:' + SP1 + r'|' + ANYQ + r'){0,3}' + LT + SPS + r'[a-z!/?%]',
+  LT + SPS + BANG + '--' + r'.{0,20}?' + LT,
+  WB + r'(?:srcdoc|formaction|xlink:href)' + SPS + EQ,
+  WB + r'style' + SPS + EQ + r'[^&]{0,80}?(?:expression|url' + SPS + LP + r'[^&]{0,10}?(?:javascript|data)|behavior|binding)',
+  AT + r'import' + SPS + r'(?:url|' + ANYQ + r')',
+  NL + r'(?:' + NL + r'|\s|%20|%09){0,4}(?:set-cookie|location|content-(?:type|length|disposition)|refresh|x-xss-protection|access-control-allow-[a-z]{1,12}|link|host)' + SPS + COLON,
+  LT + r'(?:\?|' + QM + r')?(?:import|xml:namespace)' + WE,
+  LT + BANG + r'(?:doctype|entity|\[cdata\[|%5bcdata%5b)' + WE,
+)
+
+# ---------------- slot 3: path traversal, local and remote file inclusion (compact)
+STEP = '(?:' + DOT + '{2}(?:' + DOT + '{1,2}|' + SEMI + ')?' + SL + '{1,3})'
+TARGET = alt(
+  r'etc' + SL + r'{0,3}(?:passwd|shadow|group|hosts|issue|motd|sudoers|crontab|fstab|profile|hostname|resolv\.conf|my\.cnf|mysql|httpd|apache2?|nginx|ssh|security|php|environment|init\.d|master\.passwd|pwd\.db|inittab|netrc|aliases)',
+  r'(?:proc|self)' + SL + r'(?:self|\d+|thread-self)' + SL + r'(?:environ|cmdline|fd|maps|status|mounts|stat|exe|cwd)',
+  r'proc' + SL + r'(?:version|cpuinfo|meminfo|net' + SL + ')',
+  r'var' + SL + r'(?:log|www|lib|mail|spool|run|tmp)' + SL, r'(?:usr|opt)' + SL + r'(?:local|bin|sbin|share|lib)',
+  r'root' + SL, r'home' + SL, r'tmp' + SL, r'\.ssh' + SL, r'id_[rd]sa', r'authorized_keys', r'\.bash_history', r'\.bashrc', r'\.htpasswd', r'\.htaccess',
+  r'(?:b?oot|win|system|php|my)' + DOT + 'ini', r'windows' + SL, r'winnt' + SL, r'system32', r'inetpub', r'web-inf', r'meta-inf', r'global' + DOT + r'asax?',
+  r'wp-config', r'config' + DOT + r'(?:php|inc|xml|json|yml|yaml|ini|properties)', r'\.env' + WE, r'application' + DOT + r'(?:properties|yml)', r'database' + DOT + r'yml',
+  r'(?:local)?settings' + DOT + r'(?:py|php)', r'configuration' + DOT + 'php', r'web' + DOT + r'(?:config|xml)', r'boot' + DOT + r'ini', r'autoexec' + DOT + 'bat', r'etc' + SL, r'bin' + SL,
+)
+slot3 = top(
+  STEP + '{2}',
+  STEP + r'[^&\s"]{0,60}?' + TARGET,
+  DOT + r'{4,8}+' + r'[^&\s".]{0,30}?' + TARGET,
+  SL + r'etc' + SL + r'{1,3}(?:passwd|shadow|group|hosts|issue|motd|sudoers|crontab|fstab|hostname|resolv\.conf|master\.passwd|security' + SL + r'|mysql' + SL + r'my\.cnf|httpd' + SL + r'|apache2?' + SL + r'|nginx' + SL + ')',
+  r'etc' + SL + r'{0,3}(?:passwd|shadow)' + WE,
+  SL + r'(?:proc|self)' + SL + r'(?:self|\d+)' + SL + r'(?:environ|cmdline|fd|maps|status|mounts)',
+  WB + r'(?:boot|win|system)' + DOT + r'ini' + WE, r'(?:' + DOT + r'|[a-z]' + COLON + SL + r'?)oot' + DOT + 'ini',
+  WB + r'[a-z]' + COLON + SL + r'{0,3}(?:windows|winnt|inetpub|boot' + DOT + r'ini|autoexec|system32)',
+  r'(?:' + EQ + r'|^)' + SPS + SL + r'(?:var' + SL + r'(?:log|www|lib|mail)' + SL + r'|root' + SL + r'|home' + SL + r'[a-z0-9_-]{1,30}' + SL + r'\.|usr' + SL + r'local' + SL + r'|tmp' + SL + r')',
+  WB + r'(?:php|zip|phar|expect|glob|compress' + DOT + r'(?:zlib|bzip2)|data|jar|netdoc|gopher|dict|ogg|rar|ssh2|tftp|ldap)' + COLON + SL + SL,
+  WB + r'php' + COLON + SL + SL + r'(?:filter|input|stdin|memory|temp|fd)',
+  r'(?:' + EQ + r'|^)' + SPS + r'(?:https?|gopher|dict|ftp|ldap)' + COLON + SL + SL + r'(?:127\.0\.0\.1|localhost|169\.254\.169\.254|0\.0\.0\.0|\[::1?\]|metadata\.google\.internal)(?::\d{1,5})?' + alt(SL, r'$', r'&', SP1, QM),
+  WB + r'file' + COLON + r'(?:' + SL + r'|' + DOT + DOT + r'|[a-z]' + COLON + r')',
+  WB + r'data' + COLON + SL + r'{0,2}text' + SL + r'plain' + SEMI + r'base64',
+  r'(?:' + EQ + r'|^)' + SPS + r'(?:https?|ftps?|smb)' + COLON + SL + SL + r'[^&\s"]{1,200}?(?:' + QM + r'|%00|%2500)(?:&|\s|$|"|' + QM + ')',
+  r'(?:' + EQ + r'|^)' + SPS + r'(?:https?|ftps?)' + COLON + SL + SL + r'[^&\s"?]{1,200}?' + DOT + r'(?:txt|dat|inc)' + QM,
+  r'(?:' + EQ + r'|^)' + SPS + r'(?:\\\\|%5c%5c|%255c%255c)[a-z0-9._-]{1,60}(?:\\|%5c|%255c)',
+  DOT + r'(?:php\d?|s?html?|jpe?g|png|gif|txt|ini|conf|cfg|xml|log|inc|asp|aspx|jsp|pl|cgi|sh|js|json|yml)' + r'(?:%00|%2500|\\x00|\\0)',
+  SL + DOT + DOT + SEMI + SL,
+  SL + r'(?:web-inf|meta-inf)' + SL + r'?(?:web|classes|lib|config|' + DOT + r'|applicationcontext|struts|faces-config|jboss-web|weblogic|manifest|spring)',
+)
+
+# ---------------- slot 4: OS command injection and code execution (compact)
+CSEP = alt(SEMI, PIPE, BT, AMP + AMP, E('26'), r'&(?=' + SP1 + ')', DOL + LP, NL, DOL + r'(?:\{ifs\}|ifs)')
+CMD_SOLO = r'(?:id|whoami|uname|ifconfig|ipconfig|netstat|systeminfo|tasklist|hostname|pwd|ls|dir|env|printenv|uptime|lsb_release|getmac|net' + SPP + r'(?:user|localgroup|view|share|config)|ps' + SPP + r'(?:-?aux|-ef))'
+CMD_ARG = r'(?:cat|more|less|head|tail|type|nl|tac|od|xxd|strings|grep|find|wget|curl|fetch|lwp-download|tftp|ftp|scp|rsync|nc|ncat|netcat|telnet|socat|bash|sh|zsh|ksh|csh|tcsh|dash|python[23]?|perl|ruby|php|node|lua|powershell|pwsh|cmd|cscript|wscript|mshta|rundll32|regsvr32|certutil|bitsadmin|wmic|msiexec|nslookup|ping|sleep|echo|printf|kill|killall|pkill|rm|mkdir|chmod|chown|chattr|touch|cp|mv|ln|tar|unzip|base64|useradd|adduser|passwd|crontab|nohup|sudo|su|busybox|xterm|timeout|expr|awk|sed|xargs|dig|traceroute|tracert|ssh|uname|ls|dir|id|cd|set|reg|sc|net|vssadmin|schtasks|whoami|ipconfig|ifconfig|netstat)'
+slot4 = top(
+  r'(?:' + WB + PIPE + r'|' + alt(SEMI, BT, AMP + AMP, E('26'), r'&(?=' + SP1 + ')', DOL + LP, NL, DOL + r'(?:\{ifs\}|ifs)') + r')' + SPS + CMD_SOLO + alt(SPS + alt(CSEP, r'$', r'&', DQ, Q, RP, r'%00', r'%23'), SP1, SPP + r'[-/a-z]'),
+  alt(SEMI, BT, AMP + AMP, DOL + LP, NL) + SPS + r'(?:echo|ping|nslookup|wget|curl|nc|ncat|bash|sh|powershell|cmd|whoami|uname|ifconfig|ipconfig|netstat|ls|dir|net)' + SPP + r'[a-z0-9_-]{1,30}' + alt(SP1, CSEP, r'$', r'&', DQ),
+  CSEP + SPS + r'(?:sleep|ping|timeout)' + SPP + r'(?:-[a-z]' + SPP + r')?\d{1,6}(?![\d.])',
+  alt(SEMI, PIPE, BT, AMP + AMP, DOL + LP, NL, r'&(?=' + SP1 + ')') + SPS + CMD_ARG + r'(?:' + DOT + r'exe)?' + SPP + alt(r'-{1,2}[a-z]', SL + r'[a-z.~]', r'\.', r'~', r'[a-z]' + COLON, r'https?' + COLON, r'\d{1,3}\.\d', DOL, r'(?!http/)[a-z0-9_-]{0,30}[./][a-z0-9_./-]{1,60}' + alt(SP1, CSEP, r'$', SL, GT, r'&')),
+  WB + r'dir' + SPP + r'[a-z]' + COLON + alt(SL, DQ, r'$', r'&', SP1, PIPE),
+  WB + r'ping(?:' + DOT + r'exe)?' + SPP + r'(?:-[a-z]' + SPP + r'\d+' + SPP + r'){0,3}(?:\d{1,3}\.){3}\d{1,3}',
+  WB + r'ping(?:' + DOT + r'exe)?' + SPP + r'-[nc]' + SPP + r'\d',
+  SL + r'(?:bin|sbin|usr' + SL + r'(?:local' + SL + r')?s?bin)' + SL + r'(?:sh|bash|dash|zsh|ksh|csh|busybox|nc|ncat|netcat|id|cat|ls|wget|curl|perl|python\d?|php|ruby|uname|whoami|echo|ping|chmod|rm|sleep|telnet|env)' + WE,
+  WB + r'cmd(?:' + DOT + r'exe)?' + SPP + r'/[ck]' + SP1, WB + r'cmd' + DOT + r'exe', WB + r'powershell(?:' + DOT + r'exe)?' + r'(?:' + SPP + r'-|' + SPP + r'[a-z]{2,}-[a-z]|' + SPP + r'\(|' + SPP + r'iex)', WB + r'command' + DOT + r'com' + WE,
+  LP + SPS + RP + SPS + LB + SPS + r'(?:' + COLON + SPS + ')?' + SEMI + SPS + RB + SPS + SEMI,
+  r'(?:' + SEMI + r'|' + BT + r')' + SPS + CMD_SOLO + SPS + alt(SEMI, PIPE, BT),
+  r'=' + SPS + CMD_SOLO + SPS + alt(SEMI, PIPE) + alt(r'$', r'&', SP1),
+  BT + SPS + r'(?:' + CMD_SOLO + r'|true|false|sleep' + SPP + r'\d+|ping' + SPP + r'[^`]{1,40})' + SPS + BT,
+  DOL + LP + SPS + CMD_ARG + alt(SP1, RP), BT + SPS + CMD_ARG + alt(SP1, BT) + r'[^`&]{0,60}?' + BT,
+  DOL + r'(?:\{ifs\}|ifs' + DOL + r'\d|ifs' + WE + ')',
+  LB + r'(?:cat|ls|id|wget|curl|nc|bash|sh|echo|ping|uname)' + COMMA,
+  CSEP + SPS + SL + r'(?:[a-z]{0,3}' + QM + r'){1,4}[a-z]{0,3}' + SL + r'(?:[a-z]|' + QM + r'){1,6}',
+  WB + r'cd' + SPP + SL + r'(?:tmp|var' + SL + 'tmp|dev' + SL + r'shm|var' + SL + 'run)',
+  WB + r'(?:wget|curl|tftp|fetch)' + SPP + r'(?:-[a-z-]+' + SPP + r'){0,4}(?:https?|ftp)' + COLON + SL + SL,
+  WB + r'chmod' + SPP + r'(?:\+?x|[0-7]{3,4}|u\+x|a\+x)' + SPP + alt(SL, r'\.', r'[a-z0-9_-]{1,30}' + alt(SEMI, PIPE, r'$')), WB + r'rm' + SPP + r'-r?f' + SPP + alt(SL, r'~', STAR, r'\.'),
+  WB + r'nc' + SPP + r'(?:-[a-z]{1,3}' + SPP + r'){0,4}(?:-e|\d{1,3}\.\d{1,3}\.\d{1,3}\.\d{1,3}' + SPP + r'\d)',
+  SL + r'dev' + SL + r'(?:tcp|udp)' + SL,
+  LT + SPS + BANG + r'--' + SPS + r'(?:' + HASH + r')' + SPS + r'(?:exec|include|echo|printenv|config|fsize|flastmod)' + WE,
+  WB + r'(?:system|exec|shell_exec|passthru|popen|proc_open|pcntl_exec|assert|create_function|call_user_func(?:_array)?|file_put_contents|base64_decode|gzinflate|gzuncompress|phpinfo|highlight_file|show_source)' + SPS + LP + SPS + alt(ANYQ, DOL, BT, RP, r'(?:chr|str_rot13|base64_decode|gzinflate|\$_)'),
+  r'(?<![a-z_.])eval' + SPS + LP,
+  LT + r'(?:\?|' + QM + r')(?:php|=|' + SP1 + r')',
+  DOL + r'_(?:get|post|request|cookie|server|files|env)' + SPS + r'(?:\[|%5b)',
+  r'__import__' + SPS + LP, WB + r'os' + DOT + r'(?:system|popen|exec[a-z]{0,2}|spawn[a-z]{0,3})' + SPS + LP, WB + r'subprocess' + DOT, r'child_process', r'process' + DOT + r'(?:mainmodule|binding)', WB + r'require' + SPS + LP + SPS + ANYQ + r'(?:child_process|fs|net)',
+  r'invokefunction', r'think' + r'(?:\\\\|%5c|%255c|\\|/|%2f)' + r'app' , r'call_user_func_array',
+)
+
+# ---------------- slot 5: Java, Struts/OGNL, JNDI, expression and template injection (compact)
+slot5 = top(
+  DOL + LB + r'[^}\s]{0,80}?' + alt(r'jndi', DOL + LB, r'::-', r'lower' + COLON, r'upper' + COLON, r'env' + COLON, r'sys' + COLON, r'date' + COLON, r'java' + COLON, r'base64' + COLON, r'main' + COLON, r'ctx' + COLON, r'k8s' + COLON, r'docker' + COLON, r'bundle' + COLON, r'spring' + COLON, r'web' + COLON, r'log4j' + COLON),
+  r'jndi' + SPS + COLON + SPS + r'(?:ldaps?|rmi|dns|iiop|corba|nds|nis|https?)' + WE,
+  r'j' + r'[^a-z\s&]{0,40}?' + r'n' + r'[^a-z\s&]{0,40}?' + r'd' + r'[^a-z\s&]{0,40}?' + r'i' + r'[^a-z\s&]{0,40}?' + COLON + r'[^\s&]{0,40}?(?:ldap|rmi|dns|iiop)',
+  HASH + r'(?:_memberaccess|context|request|response|attr|parameters|session|application|_|f|a|cmd|ognl|dm|ct|os|proc|p|res|iswin|cmds|req|out|w)' + alt(EQ, r'\[', r'%5b', DOT, r'\.', LP, COMMA, RP, r'\['),
+  r'_memberaccess', r'ognlcontext', r'@ognl', WB + r'ognl' + DOT + r'(?:ognl|member)', r'xwork' + DOT + r'methodaccessor', r'opensymphony' + DOT + 'xwork', r'allowstaticmethodaccess', r'excluded(?:classes|packagenames|packagenamepatterns)',
+  r'getruntime' + SPS + LP, r'processbuilder', r'java' + DOT + r'lang' + DOT + r'(?:runtime|processbuilder|system|class|thread|reflect|classloader)',
+  r'javax' + DOT + r'script', r'scriptenginemanager', AT + r'java' + DOT, r'java' + DOT + r'io' + DOT + r'(?:file|inputstreamreader|bufferedreader|ioutils)', r'java' + DOT + r'(?:net|util' + DOT + 'scanner)' + DOT,
+  WB + r'class' + alt(DOT, r'\[', '%5b') + r'(?:' + ANYQ + r')?(?:module' + DOT + r')?classloader', r'classloader' + DOT + r'(?:resources|urls|parent)', DOT + r'getclass' + SPS + LP, WB + r'forname' + SPS + LP, r'getmethod' + SPS + LP, r'newinstance' + SPS + LP, r'getdeclared(?:constructor|method|field)', 
+  WB + r't' + SPS + LP + SPS + r'java' + DOT, WB + r'new' + SPP + r'java' + DOT, r'(?:redirect|redirectaction|action)' + COLON + SPS + alt(DOL, PCT) + LB,
+  PCT + r'(?:\{|%7b)' + SPS + alt(HASH, LP, AT, ANYQ, r'\d', r'java', r'new' + SP1),
+  r'method' + COLON + HASH,
+  DOL + LB + SPS + alt(r'\d+' + SPS + r'(?:' + STAR + r'|\+|%2b|-|/)' + SPS + r'\d+' + SPS + RB, r'(?:pagecontext|applicationscope|sessionscope|requestscope|initparam|facescontext)', r'(?:request|session|application|context|self)' + DOT, r't' + SPS + LP, r'new' + SP1, r'\d+' + SPS + RB + SPS + r'\d', r'@', r'class' + DOT),
+  LB + LB + SPS + alt(r'\d+' + SPS + r'(?:' + STAR + r'|\+|%2b|-|/)' + SPS + r'\d+', r'(?:config|self|request|settings|lipsum|cycler|joiner|namespace|url_for|get_flashed_messages|_self|dump|app|constructor|range|g|session)' + WE, ANYQ + ANYQ, r'\[\]', r'%5b%5d', r'[^}]{0,80}?__'),
+  r'(?:' + DOT + r'|' + ANYQ + r'|' + RP + r'|\]|%5d|' + LB + r')' + SPS + r'__(?:class|mro|subclasses|globals|builtins|init|import|base|bases|dict|getattribute|reduce|code|func_globals)__',
+  LT + PCT + r'(?:=|' + EQ + r')' + r'[^&]{0,60}?' + PCT + GT,
+  r'freemarker' + DOT + r'template' + DOT + r'utility', r'\?new' + SPS + LP, QM + r'new' + SPS + LP + SPS + RP,
+  LT + HASH + r'(?:assign|import|include)', HASH + r'set' + SPS + LP + SPS + DOL, DOL + r'class' + DOT + r'inspect', r'registerundefinedfiltercallback', r'getfilter' + SPS + LP,
+  r'__' + DOL + LB, STAR + LB + SPS + r't' + SPS + LP, HASH + LB + SPS + r'(?:t' + SPS + LP + r'|\d+' + SPS + STAR + r')',
+  LB + r'(?:php|system' + LP + r'|exec' + LP + r'|passthru' + LP + r'|/?literal)' + alt(RB, LP),
+  r'wls-wsat' + SL, SL + r'_async' + SL, r'bea_wls_(?:deployment_internal|internal|management_internal)', r'uddiexplorer', SL + r'ws_utc' + SL, r'com' + DOT + r'tangosol', r'com' + DOT + r'bea' + DOT, r'weblogic' + DOT + r'(?:work|servlet|management|xml|jms|rjvm)', r'consolejndi' + DOT + 'portal', r'console' + SL + r'(?:css|images|login|framework)' + SL + r'[^?\s]{0,40}?' + DOT + DOT,
+  r'console' + DOT + 'portal' + QM + r'[^\s]{0,80}?(?:handle|_nfpb|_pagelabel)' + EQ,
+  r'ro0ab', r'aced0005', r'java' + DOT + 'rmi', r'rmi' + COLON + SL + SL, r'ldaps?' + COLON + SL + SL + r'[^\s&]{0,80}?(?:exploit|obj|basic|command|deserial|tomcatbypass|x\b|a\b|\d{1,5}' + SL + r'[a-z])',
+  SL + r'(?:jmx-console|web-console|admin-console|invoker' + SL + r'(?:jmxinvokerservlet|ejbinvokerservlet|readonly)|jbossws|jolokia|h2-console|manager' + SL + r'(?:html|text|status|jmxproxy)|host-manager)' + WE,
+  SL + r'actuator' + SL + r'(?:env|heapdump|gateway|jolokia|mappings|configprops|threaddump|trace|httptrace|logfile|shutdown|restart|refresh|loggers)',
+  SL + r'struts2?-(?:showcase|rest-showcase|blank)', r'struts' + DOT + r'(?:devmode|token)', r'debug' + EQ + r'(?:command|browser|console)',
+  r'^(?:put|move|copy)' + SPP + r'[^\s?]{0,200}' + DOT + r'(?:jsp|jspx|jspf|war)(?:/|' + SL + r'|%20|::\$data|\s)',
+)
+
+# ---------------- slot 6: web shells, scanner and admin probes (compact)
+PATH = r'^[a-z]{3,10}\s+(?:https?://[^/\s]{1,100})?[^?\s]{0,200}?'
+ARCH = r'(?:zip|rar|7z|tar|tar' + DOT + r'(?:gz|bz2|xz)|tgz|tbz2?|gz|bz2|xz|sql|sql' + DOT + r'(?:gz|zip|bz2|tar)|bak|war|jar|old|backup|dump|mdb|sqlite|db)'
+ROOTNAMES = r'(?:www|wwwroot|web|website|site|backup|backups|bak|old|new|db|database|dump|data|sql|mysql|htdocs|html|public_html|root|admin|ftp|temp|tmp|test|upload|uploads|src|source|code|app|archive|home|release|dist|[0-9]{1,8}|(?:[a-z0-9-]{1,40}\.){1,3}(?:com|net|org|cn|io|co|info|biz|gov|edu|de|uk|ru|jp|xyz|top|me|cc|tv|us|fr|it|nl|in|br|es))'
+slot6 = top(
+  PATH + r'/\.(?:git|svn|hg|bzr|cvs)' + alt(SL, r'ignore', r'attributes', r'modules', r'config', SP1, QM, r'$', r'&'),
+  PATH + r'/\.(?:env|ds_store|idea|vscode|htaccess|htpasswd|ssh|aws|docker|dockerenv|npmrc|bash_history|bashrc|profile|mysql_history|psql_history|git-credentials|gitconfig|travis\.yml|gitlab-ci\.yml|boto|pgpass|netrc|s3cfg|sftp-config\.json|ftpconfig|remote-sync\.json|editorconfig|php_cs\.cache|user\.ini|history|viminfo|kube|terraform|circleci|env\.[a-z]{2,12})' + alt(SL, DOT, r'~', SP1, QM, r'$', r'&', r'\.'),
+  PATH + r'/(?:cvs/(?:root|entries)|\.svn/(?:entries|wc\.db))',
+  PATH + r'/web\.config' + WE, PATH + r'/wp-config\.php', PATH + r'/(?:configuration|localsettings|config' + DOT + r'inc|settings' + DOT + r'inc|database' + DOT + r'inc|db' + DOT + r'inc|conn' + DOT + r'inc)' + DOT + r'php',
+  PATH + r'\.(?:php\d?|asp|aspx|jsp|inc|conf|config|cfg|ini|yml|yaml|xml|json|properties|env|py|rb|cs|java|sql|db|mdb|log|txt|sh|html?|js|cgi|pl)(?:' + DOT + r'(?:bak|old|orig|save|swp|swo|tmp|backup|copy|bk|dist|1|2|~)|~)' + alt(SP1, QM, r'$', r'&'),
+  r'^[a-z]{3,10}' + SPP + r'(?:https?://[^/\s]{1,100})?' + SL + ROOTNAMES + DOT + ARCH + alt(SP1, QM, r'$'),
+  PATH + r'/(?:backup|backups|wwwroot|dump|database|db_backup|sitebackup|site_backup|www_backup|web_backup|htdocs|public_html)' + DOT + ARCH + alt(SP1, QM, r'$'),
+  PATH + r'\.(?:sql|sql' + DOT + r'(?:gz|zip|bz2|tar)|mdb|bak|swp|sqlite3?|dump)' + alt(SP1, QM, r'$'),
+  PATH + r'/(?:phpmyadmin[a-z0-9._-]{0,20}|pma|myadmin|mysqladmin|phpmyadmin2|sqladmin|mysql-admin|dbadmin|websql|phppgadmin|pgadmin|sqlbuddy|sqlweb|mysqlmanager|phpminiadmin)' + alt(SL, SP1, QM, r'$', DOT + 'php'),
+  PATH + r'/adminer(?:-[0-9.]{1,10})?(?:-[a-z]{2,10})?' + DOT + r'php',
+  PATH + r'/console' + alt(SL + r'(?:login|css|images|console' + DOT + 'portal|j_security_check|dashboard)', SL + r'?' + alt(SP1, QM, r'$')),
+  PATH + r'/(?:manager' + SL + r'(?:html|text|status|jmxproxy)|host-manager|jmx-console|web-console|admin-console|invoker' + SL + r'|jolokia|hudson|jenkins' + SL + r'script|script' + SL + r'?' + QM + r'|solr' + SL + r'admin|axis2?' + SL + r'(?:axis2-admin|adminservice|services' + SL + r'(?:version|listservices))|druid' + SL + r'(?:index|login)|nacos' + SL + r'v1' + SL + r'auth|h2-console|_ignition' + SL + r'execute-solution|telescope' + SL + r'requests|server-status|server-info|phpinfo' + DOT + r'php|info' + DOT + r'php|test' + DOT + r'php|cgi-bin' + SL + r'(?:php|test-cgi|printenv|bash|sh)|vendor' + SL + r'phpunit|eval-stdin' + DOT + 'php|boaform|hnap1|gponform|setup' + DOT + r'cgi|tmui' + SL + r'|mgmt' + SL + r'tm' + SL + r'|remote' + SL + r'login|wls-wsat|_async|uddiexplorer|bea_wls|ws_utc|actuator|wp-admin' + SL + r'(?:install|setup-config)' + DOT + r'php|elmah' + DOT + 'axd|trace' + DOT + r'axd|cgi-bin' + SL + r'luci|shell' + QM + r'|hedwig' + DOT + r'cgi|phpunit|xxl-job-admin|seeyon' + SL + r'htmlofficeservlet|ecp' + SL + r'default\.flt|owa' + SL + r'auth' + SL + r'x\.js|autodiscover' + SL + r'autodiscover' + DOT + r'json|mifs' + SL + r'|dana-na' + SL + r'|vpns' + SL + r'|global-protect' + SL + r'login|ui' + SL + r'vropspluginui|cgi-bin' + SL + r'(?:admin|config|status)' + DOT + r'cgi)',
+  PATH + r'/(?:c99|c100|r57|r00t|wso[0-9.]{0,6}|b374k|alfa(?:shell|_data|rex|team)?|indoxploit|filesman|phpspy|jspspy|aspxspy|webshell|shell|cmd|backdoor|spy|k8|xise|chopper|caidao|behinder|godzilla|antsword|tunnel|regeorg|neo-regeorg|tunna|sh3ll|hack|hacked|hacker|hax|priv8|bypass|symlink|sym|mini|up|upl|uploader|x|xx|xxx|\d{1,4}|a|aa|shell\d{0,3}|cmd\d{0,3}|muma|dama|xiaoma|yijuhua|diaosi|conn|lol|0x|404|leaf|marijuana|wp-beta|ups|inject|fox|madspot|mad|pwn|pwned|owned|r0ot|gecko|wsoshell|simple-backdoor|cmdasp|cmdjsp|jspshell|aspshell|phpshell)' + DOT + r'(?:php\d?|phtml|jsp|jspx|asp|aspx|asa|cer|ashx|asmx|cfm|cgi|pl)' + alt(SP1, QM, r'$', SL, r'&'),
+  PATH + r'\.(?:asp|aspx|asa|cer|cdx|php\d?|jsp)' + alt(SEMI, r'%3b') + r'[^/?\s]{0,40}?' + DOT + r'(?:jpe?g|gif|png|txt|html?|bmp|ico)',
+  PATH + r'/[a-z0-9_-]{1,40}' + DOT + r'(?:asp|asa|cer|cdx)' + SL + r'[^?\s]{1,60}?' + DOT + r'(?:jpe?g|gif|png|txt)',
+  PATH + r'\.(?:jpe?g|gif|png|txt|ico|bmp)' + SL + r'[a-z0-9_-]{0,20}' + DOT + r'php' + alt(SP1, QM, r'$'),
+  PATH + r'/(?:upload|uploads|uploadfile|uploadfiles|upfile|attachment|attachments|userfiles|user_uploads|wp-content/uploads|tmp|temp)/[^?\s]{0,100}?\.(?:php\d?|phtml|phar|jsp|jspx|asp|aspx|asa|cer|ashx|cgi)' + alt(SP1, QM, r'$', r'/'),
+  PATH + r'/(?:\.well-known|wp-admin/(?:css|images|js|maint|network|user)|wp-includes/(?:css|images|fonts|id3|text|pomo|certificates|blocks|widgets|customize|assets)|aspnet_client|css|fonts)/[^?\s]{0,120}?\.(?:php\d?|phtml|phar|aspx|ashx|asmx|jsp|jspx|cer|asa)' + alt(SP1, QM, r'$', r'/'),
+  PATH + r'/(?:alfa_data|alfacgiapi|alfa_shell|\.tmb|wso[0-9]{0,8}\.php|xleet|lufix|gel4y|moon\.php|marijuana|priv8|bypass\.php|indoxploit|xsec|0byte|tinyfilemanager|wp-filemanager|filemanager\.php|fm\.php|mini\.php|class-wp-page-[a-z0-9]{1,6}\.php|about\.php7)' + alt(SL, r'\.', SP1, QM, r'$'),
+  PATH + r'/(?:docker-compose(?:\.[a-z]{1,12})?\.ya?ml|sftp-config\.json|appsettings(?:\.[a-z]{1,12})?\.json|parameters\.ya?ml|secrets?\.(?:json|ya?ml|txt)|credentials(?:\.json)?|id_[rd]sa|phpunit\.xml|local\.xml|settings\.local\.php|laravel\.log|debug\.log|error_log|npm-debug\.log|\.env\.[a-z]{2,12}|config/database\.yml|app/etc/local\.xml|storage/logs/laravel\.log)' + alt(SP1, QM, r'$'),
+  r'autodiscover' + DOT + r'json' + QM + AT, r'/mapi/nspi', r'/ecp/[a-z0-9]{1,4}\.js',
+  r'::\$data', PATH + r'\.(?:php\d?|phtml|jsp|aspx?)' + DOT + r'(?:jpe?g|gif|png)' + alt(SP1, QM, r'$'),
+  r'[?&](?:cmd|exec|command|execute|shell|cmdline|run)' + EQ + SPS + r'(?:ls|dir|id|whoami|cat|uname|pwd|wget|curl|net' + SPP + r'user|echo|ipconfig|ifconfig|type|ping|cd|ps|netstat|systeminfo|tasklist|hostname|bash|sh|nc|powershell|cmd)' + alt(SP1, r'$', r'&', SEMI, PIPE, DQ, r'%00'),
+  r'(?:sqlmap|nikto|nmap' + SPP + r'scripting|acunetix|netsparker|appscan|w3af|dirbuster|gobuster|wpscan|masscan|zgrab|nuclei' + SPP + r'-|havij|openvas|fuzz' + SPP + r'faster|ffuf|wfuzz|jaeles|whatweb|zmeu|morfeus|webinspect|bsqlbf|sqlninja|jbrofuzz|arachni|skipfish|commix|dotdotpwn|burpcollaborator|interact' + DOT + r'sh|oastify|dnslog' + DOT + r'cn|ceye' + DOT + r'io|\boast' + DOT + r'(?:pro|live|site|online|fun|me)|xsstrike|dalfox|metasploit|l9explore|l9tcpid|censysinspect|projectdiscovery)' + WE,
+  r'\bbxss' + DOT + r'\w',
+)
+
+# ---------------- slot 7: wider SQL and XSS keywords (broad)
+slot7 = top(
+  ANYQ + SPS + WB + r'(?:or|and|xor|having|union|order|group|select|like|rlike|regexp|div)' + r'(?=' + SP1 + r'|' + ANYQ + r'|\d|' + LP + r'|$)',
+  ANYQ + SPS + r'(?:%2b|' + PIPE + PIPE + r'|--|' + HASH + r')',
+  WB + r'(?:or|and|xor|not)' + SPP + r'[a-z0-9_' + "'" + r'"]{0,20}' + SPS + r'(?:' + EQ + r'|' + LT + r'|' + GT + r'|like' + WE + r')' + SPS + r'(?:' + ANYQ + r'|' + NUM + r'|' + LP + r')',
+  WB + r'insert' + SPP + r'into' + SPP, WB + r'delete' + SPP + r'from' + SPP, WB + r'drop' + SPP + r'(?:table|database|schema|view|procedure|function|user)' + WE, WB + r'update' + SPP + r'[a-z0-9_.`]{1,40}' + SPP + r'set' + SPP + r'[a-z_]{1,30}' + SPS + EQ, WB + r'union' + SQPL + r'(?:all' + SQPL + r')?select' + WE, WB + r'(?:truncate|alter)' + SPP + r'table',
+  WB + r'(?:exec|execute)' + SPP + r'[a-z_]{1,10}(?:_|\.)', WB + r'(?:xp|sp)_[a-z]{3,30}',
+  WB + r'(?:ascii|substring|substr|mid|length|ord|hex|unhex|char|chr|concat|version|database|user|schema|count|cast|convert|nullif|coalesce|ifnull|isnull|md5|sha1|rand|floor|bin|conv|instr|locate|greatest|least|sleep|benchmark|if|iif|elt|make_set|field|json_extract|pg_sleep|current_user|session_user|system_user|suser_sname|db_name|object_name|col_name|host_name|len|datalength|quotename|replace|repeat|reverse|space|lpad|rpad|trim|soundex|unicode|nchar|varchar|row_count|found_rows|last_insert_id|uuid)' + SPS + LP + SPS + r'(?:\d|' + ANYQ + r'|select|' + AT + r'|0x|' + RP + r'|char|[a-z_]+' + SPS + LP + r')',
+  r'(?:[=,\s+]|%20|%2c|%3d)0x[0-9a-f]{8,}', AT + AT + r'[a-z]{3,}', r'(?:\d|' + ANYQ + r'|' + RP + r')' + SPS + r'(?:--|' + HASH + r'|/\*|;%00)',
+  WB + r'(?:or|and)' + SPP + r'\d+' + SPS + r'(?:' + EQ + r'|' + LT + r'|' + GT + r'|' + BANG + EQ + r')' + SPS + r'\d+',
+  WB + r'(?:order|group)' + SPP + r'by' + SPP + r'(?:\d+|[a-z_]{1,30}' + SPP + r'(?:asc|desc))' + SPS + alt('--', HASH, r'/\*', r'%00', SEMI),
+  WB + r'(?:waitfor' + SPP + r'(?:delay|time)|sysdate' + SPS + LP + r'|rownum|limit' + SPP + r'\d+' + SPS + COMMA + SPS + r'\d+|offset' + SPP + r'\d+)' + WE,
+  r'/\*!', r'/\*\*/', r'%2f\*\*%2f', r'%2f%2a%2a%2f',
+  LT + SPS + r'/?(?!(?:b|i|u|p|br|hr|code|pre|em|strong|small|sub|sup|ul|ol|li|h[1-6]|blockquote|q|s|tt|kbd|span|del|ins|mark|cite)' + alt(SP1, GT, r'/') + r')[a-z!?][a-z0-9:_-]{0,20}' + alt(SP1, SL, GT, r'$', r'[^a-z0-9:_-]'),
+  GT + SPS + LT, ANYQ + SPS + GT, r'\\u00[0-9a-f]{2}', r'\\x[0-9a-f]{2}',
+  r'(?<![a-z0-9_-])on[a-z]{3,30}' + SPS + EQ, WB + r'autofocus' + WE, 
+  WB + r'(?:alert|prompt|confirm|eval|settimeout|setinterval|atob|btoa|unescape|escape|decodeuri|decodeuricomponent|fetch|xmlhttprequest|open|write|writeln|fromcharcode|execcommand|createelement|appendchild|insertadjacenthtml)' + SPS + LP,
+  WB + r'(?:document|window|location|navigator|localstorage|sessionstorage|history)' + SPS + DOT + SPS + r'[a-z]',
+  WB + r'(?:src|href|style|action|background|dynsrc|lowsrc|poster|codebase|archive|classid|content)' + SPS + EQ + SPS + ANYQ + r'?' + SPS + r'(?:javascript|vbscript|data|livescript)',
+  WB + r'url' + SPS + LP + SPS + ANYQ + r'?' + SPS + r'(?:javascript|data|vbscript)', WB + r'expression' + SPS + LP,
+  r'%26%23', r'&(?:lt|gt|quot|apos|amp);[a-z<]',
+)
+
+# ---------------- slot 8: wider traversal, command, probe and encoding tricks (broad)
+slot8 = top(
+  DOT + DOT + SL, SL + DOT + DOT + alt(SL, r'$', SP1, QM, r'&', SEMI), DOT + DOT + SEMI,
+  r'%(?:25){0,3}00', r'%c0%(?:ae|af|2e|2f|5c|bc|be|a7|a2|80|8a)', r'%c1%(?:9c|1c|af|8e|81|bf|pc)', r'%e0%80%(?:ae|af|bc|be)', r'%f0%80%80', r'%u00[0-9a-f]{2}', r'%u(?:2215|2216|2024|ff0e|ff0f|ff1c|ff1e|02c2|2044|2025)',
+  r'%25(?:2[0-9a-f]|3[0-9a-f]|5[bcdf]|7[bcde]|0[0-9a-f]|1[0-9a-f]|c[01]|e0|u00|25)',
+  r'(?:%(?:4[1-9a-f]|5[0-9a]|6[1-9a-f]|7[0-9a]|3[0-9])){2,}',
+  alt(SEMI, BT, AMP + AMP, DOL + LP, NL) + SPS + r'(?:' + CMD_SOLO + r'|' + CMD_ARG + r')' + WE,
+  WB + r'(?:wget|curl|nc|ncat|netcat|ping|nslookup|powershell|perl|python[23]?|php|ruby|bash|sh|telnet|tftp|certutil|bitsadmin)' + SPP + r'(?:-[a-z]|https?' + COLON + r'|' + SL + r')',
+  SL + r'(?:tmp|dev' + SL + r'(?:shm|null|tcp|udp)|bin|sbin|usr' + SL + r'bin)' + alt(SL, SEMI, PIPE, r'$'), WB + r'(?:useradd|mkfifo|xterm|busybox)' + WE, DOL + r'ifs', PIPE + SPS + CMD_SOLO + alt(SPS + PIPE, r'$', r'&', SP1), ANYQ + SPS + r'(?:uname|whoami|ifconfig|ipconfig|netstat|systeminfo|tasklist|hostname)' + SPS + ANYQ, DOL + LP, DOL + LB, r'(?:%|%25)' + LB, LB + LB, r'\[\[',
+  WB + r'getclass' + WE, DOT + r'exec' + SPS + LP, WB + r'(?:ldap|rmi|iiop|corba|dns)' + COLON + SL + SL,
+  r'^(?:trace|track|debug|propfind|proppatch|mkcol|connect|copy|move|lock|unlock|search|pri|index)' + WE,
+  r'(?:' + EQ + r'|^)' + SPS + r'(?:https?|ftps?)' + COLON + SL + SL + r'(?:\d{1,3}' + DOT + r'){3}\d{1,3}', r'(?:' + EQ + r'|^)' + SPS + SL + SL + r'[a-z0-9]', r'(?:' + EQ + r'|^)' + SPS + r'(?:https?|ftps?)' + COLON + SL + SL + r'[^&\s"]{0,120}?' + DOT + r'(?:txt|php\d?|asp|sh|pl|jsp|cgi|exe|py|dat)' + alt(QM, r'$', r'&', SP1),
+  PATH + r'/\.(?!well-known)[a-z_][a-z0-9_-]{1,30}' + alt(SL, SP1, QM, r'$'),
+  PATH + r'/(?:images?|img|static|assets|files|media|data|cache|backup)/[^?\s]{0,120}?\.(?:php\d?|phtml|phar|aspx|ashx|jsp|jspx|cgi|pl)' + alt(SP1, QM, r'$', r'/'),
+  PATH + r'\.(?:bak|old|orig|swp|swo|save|tmp|temp|backup|copy|sql|mdb|db|sqlite|log|ini|conf|cfg|inc|dist|pem|key|p12|pfx|jks|keystore|dump|tar|tgz|rar|7z|war|ear|bat|ps1|vbs|sh|env|yml|yaml|properties|config|htaccess|htpasswd|git|svn|ds_store|lock|cache)' + alt(SP1, QM, r'$'),
+  PATH + r'/(?:phpinfo|fckeditor|ckfinder|ewebeditor|kindeditor|ueditor|elfinder|filemanager|webdav|shell|heapdump|jmx|druid|nacos|myadmin|dbadmin|pma|sqladmin|webadmin|manager|jmx-console|axis2|solr|jenkins|hudson|cgi-bin' + SL + r'(?:test|php|printenv))' + WE + alt(SL, r'\.', SP1, QM, r'$'),
+  r'(?:' + EQ + r'|' + SL + r')' + SPS + r'(?:etc|proc|windows|winnt|boot' + DOT + r'ini|win' + DOT + r'ini)' + alt(SL, r'$', r'&'), 
+  DOT + r'(?:php\d?|phtml|asp|aspx|asa|cer|cgi|pl|sh|exe|dll)' + alt(SEMI, r'%20', r'::'),
+)
+
+
+def main():
+    folder = sys.argv[1] if len(sys.argv) > 1 else os.path.dirname(os.path.abspath(__file__))
+    slots = [slot1, slot2, slot3, slot4, slot5, slot6, slot7, slot8]
+    for number, slot in enumerate(slots, 1):
+        pattern = with_defines(slot)
+        # The engine skips every line that holds a raw '#'.
+        assert '#' not in pattern.replace('%23', ''), number
+        with open(os.path.join(folder, 'slot%d.pcre' % number), 'w') as out:
+            out.write(pattern)
+        print('slot%d.pcre: %d characters' % (number, len(pattern)))
+
+
+if __name__ == '__main__':
+    main()
