@@ -242,7 +242,7 @@ DOT = D('dot', r'(?:\.|' + E('2e') + r'|' + U(r'%u002e|%u2024|%uff0e|%c0%ae|%c0%
 SP1 = D('s', r'(?:\s|\+|' + E('(?:20|09|0a|0b|0c|0d|a0|2b)') + r'|%u0020|%c2%a0|(?:/|%2f)(?:\*|%2a)(?!!|%21).{0,40}?(?:\*|%2a)(?:/|%2f)|(?:\$|%24)(?:\{|%7b)?ifs(?:\}|%7d)?)')
 SPS = SP1 + '{0,6}+'
 SPP = SP1 + '{1,6}+'
-COLON = D('co', r'(?::|' + E('3a') + r'|%u003a)')
+COLON = D('co', r'(?::|' + E('3a') + r'|%u003a|&colon;|%26colon(?:;|%3b))')
 SEMI = D('sc', r'(?:;|' + E('3b') + r'|%u003b)')
 PIPE = D('pi', r'(?:\||' + E('7c') + r'|%u007c)')
 AMP = D('am', r'(?:&|' + E('26') + r'|%u0026)')
@@ -330,6 +330,7 @@ slot1 = top(
   r'(?:' + ANYQ + r'|' + NUM + r'|' + RP + ')' + r'(?:' + SP1 + '|' + RP + '){0,6}+' + WB + r'(?:or|and|xor|&&|' + AMP + AMP + r'|\|\||' + PIPE + PIPE + ')' + WE + SQSL + alt(
       r'(?:' + ANYQ + r')?[a-z0-9_.$@]{0,24}(?:' + LP + SPS + RP + r')?(?:' + ANYQ + r')?' + SQS + alt(EQ, r'<>', r'!=', LT + GT, LT, GT, r'like' + WE, r'rlike' + WE, r'regexp' + WE, r'between' + WE, r'in' + SPS + LP, r'is' + SPP + r'(?:not' + SPP + ')?null', r'sounds' + SPP + 'like'),
       r'(?:not' + SPP + r')?(?:\d+|true|false|null)' + alt(SPS + alt('--', '%2d%2d', HASH, r'/\*', SEMI, r'%00'), r'$'),
+      r'(?:not' + SPP + r')?(?:true|false)' + WE + alt(r'&', r'\s', r'"', ANYQ, SP1),
       FUNCS_T + SPS + LP,
       r'(?:[a-z_]{1,30}\.){1,3}[a-z_]{1,40}' + SPS + LP,
   ),
