@@ -258,8 +258,9 @@ void AddScanCommand(CLI::App& app, int& exit_status) {
       ->capture_default_str();
   command->add_option("--ipdb", options->ipdb,
                       "IP database (default: QQWry.dat beside the executable)");
-  command->add_option("-j,--jobs", options->jobs, "Worker threads (default: one per core)")
-      ->check(CLI::Range(0u, 1024u));
+  command
+      ->add_option("-j,--jobs", options->jobs, "Worker threads (default: one per core; at most 64)")
+      ->check(CLI::Range(0u, 64u));
   command->add_flag("-q,--quiet", options->quiet, "No progress bar and no summary line");
   command->add_option("--xlsx", options->xlsx,
                       "After the run, also write the result file to this .xlsx workbook "

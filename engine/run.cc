@@ -33,6 +33,9 @@ constexpr std::string_view kCommonHeader =
     "客户端IP 物理地址 浏览者标识 远程用户名 时间 时区 方法、资源Url、协议 协议状态码 字节数 "
     "请求的URL 浏览器信息";
 
+// More workers than this only add memory (each keeps two blocks in flight).
+constexpr unsigned kMaxJobs = 64;
+
 // One block of lines on its way through the run: read by the run's thread, analysed by
 // a worker (or inline), then written by the run's thread in input order.
 struct Slot {
@@ -149,7 +152,9 @@ class Run {
         stop_(std::move(stop)),
         tuning_(tuning),
         cancel_on_stop_(stop_, [this] { cancel_.store(true, std::memory_order_relaxed); }),
-        jobs_(options.jobs != 0 ? options.jobs : std::max(1u, std::thread::hardware_concurrency())),
+        jobs_(std::min(kMaxJobs, options.jobs != 0
+                                     ? options.jobs
+                                     : std::max(1u, std::thread::hardware_concurrency()))),
         prefilter_(WantsPrefilter(tuning, inputs)
                        ? RulePrefilter::Build(SlotsOf(tuning), options.rule_set)
                        : nullptr),
