@@ -44,8 +44,8 @@ HEAD
     fi
     hex=$("$rulecrypt" encrypt < "$plain")
     printf '    // Slot %s.\n' "$n"
-    # Adjacent string literals, 96 digits a line.
-    printf '%s\n' "$hex" | fold -w 96 | sed 's/^/    "/; s/$/"/; $ s/$/,/'
+    # Adjacent string literals, 92 digits a line (100 columns with the indent).
+    printf '%s\n' "$hex" | fold -w 92 | sed 's/^/    "/; s/$/"/; $ s/$/,/'
   done
   cat <<'TAIL'
 };
