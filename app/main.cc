@@ -1,5 +1,6 @@
 // ostrel: the desktop window over the log analysis engine.
 #include <QApplication>
+#include <QCommandLineParser>
 
 #include "app/app_main.h"
 #include "app/dialogs.h"
@@ -8,10 +9,22 @@
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
+  QApplication::setApplicationName("ostrel");
+
+  // The update server is built in; --update-server points the update window elsewhere
+  // (a test server, a mirror).
+  QCommandLineParser parser;
+  parser.addHelpOption();
+  const QCommandLineOption update_server(
+      "update-server", "Address of the update manifest (default: the built-in server).", "URL",
+      QString::fromUtf8(OSTREL_UPDATE_SERVER));
+  parser.addOption(update_server);
+  parser.process(app);
+
   ostrel::QtDialogs dialogs;
   ostrel::MainFormConfig config;
   config.exe_dir = ostrel::ExecutableDir();
   config.result_path = ostrel::DefaultResultFilePath();
-  config.update_manifest_url = OSTREL_UPDATE_SERVER;
+  config.update_manifest_url = parser.value(update_server).toStdString();
   return ostrel::RunOstrel(app, dialogs, std::move(config));
 }
