@@ -94,7 +94,11 @@ bool HitDecider::AnySlotMatches(std::string_view subject) {
     if (const std::optional<bool> verdict = memo_->Find(subject, hash)) return *verdict;
   }
   bool verdict = false;
+  // A slot whose required literals are all absent cannot match: it is skipped. Slots keep
+  // their order, so a broken slot still raises its error exactly when it did before.
+  const std::uint32_t candidates = slot_count_ > 0 ? matcher_->CandidateSlots(subject) : 0;
   for (std::size_t slot = 0; slot < slot_count_ && !verdict; ++slot) {
+    if (slot < 32 && ((candidates >> slot) & 1U) == 0) continue;
     verdict = matcher_->SlotMatches(slot, subject);
   }
   // Only a verdict reached without an error is remembered, so a slot that does not compile

@@ -93,6 +93,40 @@ CompiledPattern& Matcher::Compiled(Slot& slot) {
   return *slot.compiled;
 }
 
+void Matcher::Prepare() {
+  std::vector<std::optional<std::vector<std::string>>> literals(slots_.size());
+  for (std::size_t index = 0; index < slots_.size(); ++index) {
+    Slot& slot = slots_[index];
+    if (slot.error) continue;  // never gated: raised whenever the slot is asked
+    std::string plain = DecryptHexText(slot.cipher_text, key_text_);
+    struct Wipe {
+      std::string& text;
+      ~Wipe() { explicit_bzero(text.data(), text.size()); }
+    } wipe{plain};
+    if (!slot.compiled) {
+      try {
+        slot.compiled.emplace(plain);
+      } catch (const ERegularExpressionError& error) {
+        slot.error = error.what();
+        continue;
+      }
+    }
+    literals[index] = RequiredLiterals(plain);
+  }
+  try {
+    gate_ = std::make_unique<LiteralGate>(literals);
+  } catch (const std::runtime_error&) {
+    gate_.reset();  // without a gate every slot is tested: same answers, only slower
+  }
+  prepared_ = true;
+}
+
+std::uint32_t Matcher::CandidateSlots(std::string_view subject) {
+  if (!prepared_) Prepare();
+  if (!gate_) return ~std::uint32_t{0};
+  return gate_->Candidates(subject);
+}
+
 bool Matcher::SlotMatches(std::size_t index, std::string_view subject) {
   if (index >= slots_.size()) throw std::out_of_range("rule slot index out of range");
   return Compiled(slots_[index]).Matches(subject);

@@ -1,8 +1,9 @@
 #pragma once
 
 // Compiled patterns for a run: every rule slot is deciphered and compiled once, on first
-// use, and its plain text is wiped right after compiling. Answers are those of
-// IsMatch(subject, DecryptHexText(slot, key)) for every subject that reaches no match limit.
+// use, and its plain text is wiped right after compiling. A literal gate, built from the
+// plain texts when it is first asked for, tells which slots a subject may match. Answers are those
+// of IsMatch(subject, DecryptHexText(slot, key)) for every subject that reaches no match limit.
 
 #include <cstddef>
 #include <cstdint>
@@ -13,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "rules/literal_gate.h"
 #include "rules/new_des.h"
 
 namespace ostrel {
@@ -65,6 +67,15 @@ class Matcher {
   // Precondition: subject is valid UTF-8.
   bool SlotMatches(std::size_t index, std::string_view subject);
 
+  // Bit i is set when slot i (i < 32) may match subject; a clear bit means
+  // SlotMatches(i, subject) is false. Slots without a literal gate (patterns the analysis does
+  // not follow, slots that fail to compile) are always set, so a broken slot still raises its
+  // error when it is asked. Slots from index 32 on are not covered: treat them as candidates.
+  // The first call deciphers every slot, compiles those not yet compiled and builds the
+  // gate; the plain texts are wiped right after. Throws only
+  // std::bad_alloc. Precondition: subject is valid UTF-8.
+  std::uint32_t CandidateSlots(std::string_view subject);
+
   std::size_t SlotCount() const { return slots_.size(); }
 
   // Matches of all slots that ended at a match or depth limit (counted as no match).
@@ -78,9 +89,15 @@ class Matcher {
     std::optional<std::string> error;
   };
   CompiledPattern& Compiled(Slot& slot);
+  // Deciphers and compiles every slot once and builds the literal gate from their plain
+  // texts. A slot that does not compile keeps its error for its next use.
+  void Prepare();
 
   std::string key_text_;
   std::vector<Slot> slots_;
+  bool prepared_ = false;
+  // Holds only the slots' required literals, never their plain texts; null: no gate.
+  std::unique_ptr<LiteralGate> gate_;
 };
 
 }  // namespace ostrel

@@ -1,0 +1,725 @@
+#include "rules/literal_gate.h"
+
+#include <hs/hs.h>
+
+#include <algorithm>
+#include <climits>
+#include <map>
+#include <set>
+#include <stdexcept>
+#include <utility>
+
+namespace ostrel {
+namespace {
+
+using LiteralSet = std::set<std::string>;
+
+// Exact sets (all strings a node can match) are kept only while this small.
+constexpr std::size_t kMaxExact = 2000;
+// Longest run of concatenated exact factors whose product is tried as a requirement.
+constexpr std::size_t kMaxRun = 12;
+
+struct ParseError {};
+
+// A node of the pattern's tree. Groups leave no node of their own: a capturing or
+// non-capturing group is its inner alternation.
+struct Node {
+  enum class Kind {
+    kLiteral,    // text: one character's UTF-8 bytes
+    kAny,        // consumes something the analysis does not follow (., \d, back reference)
+    kEmpty,      // consumes nothing (anchors, look-arounds, a DEFINE block)
+    kClass,      // text: the class's characters when it is small, positive and plain
+    kConcat,     // kids in order
+    kAlternate,  // kids are the alternatives
+    kRepeat,     // kids[0] repeated min..max times (max < 0: unbounded)
+    kCall,       // name: a call of a named group
+  };
+  Kind kind = Kind::kEmpty;
+  std::string text;
+  std::vector<std::size_t> kids;
+  int min = 0;
+  int max = 0;
+  std::string name;
+};
+
+void AppendUtf8(std::uint32_t code, std::string& out) {
+  if (code < 0x80) {
+    out.push_back(static_cast<char>(code));
+  } else if (code < 0x800) {
+    out.push_back(static_cast<char>(0xC0 | (code >> 6)));
+    out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+  } else if (code < 0x10000) {
+    out.push_back(static_cast<char>(0xE0 | (code >> 12)));
+    out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+  } else {
+    out.push_back(static_cast<char>(0xF0 | (code >> 18)));
+    out.push_back(static_cast<char>(0x80 | ((code >> 12) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+  }
+}
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+bool IsAsciiAlnum(char c) {
+  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+
+// A strict parser of the pattern subset the rule slots use; anything else is a ParseError.
+class Parser {
+ public:
+  explicit Parser(std::string_view pattern) : p_(pattern) {}
+
+  std::size_t ParseAll() {
+    const std::size_t root = ParseAlternation();
+    if (pos_ != p_.size()) throw ParseError{};
+    return root;
+  }
+
+  std::vector<Node> nodes;
+  std::map<std::string, std::size_t, std::less<>> groups;
+
+ private:
+  bool AtEnd() const { return pos_ >= p_.size(); }
+  char Peek() const { return AtEnd() ? '\0' : p_[pos_]; }
+  char Take() {
+    if (AtEnd()) throw ParseError{};
+    return p_[pos_++];
+  }
+  bool Accept(std::string_view text) {
+    if (p_.substr(pos_, text.size()) != text) return false;
+    pos_ += text.size();
+    return true;
+  }
+  std::size_t Add(Node node) {
+    nodes.push_back(std::move(node));
+    return nodes.size() - 1;
+  }
+  std::size_t AddKind(Node::Kind kind) {
+    Node node;
+    node.kind = kind;
+    return Add(std::move(node));
+  }
+  std::size_t AddLiteral(std::uint32_t code) {
+    Node node;
+    node.kind = Node::Kind::kLiteral;
+    AppendUtf8(code, node.text);
+    return Add(std::move(node));
+  }
+
+  std::size_t ParseAlternation() {
+    Node alternation;
+    alternation.kind = Node::Kind::kAlternate;
+    alternation.kids.push_back(ParseConcat());
+    while (Peek() == '|' && !AtEnd()) {
+      ++pos_;
+      alternation.kids.push_back(ParseConcat());
+    }
+    if (alternation.kids.size() == 1) return alternation.kids[0];
+    return Add(std::move(alternation));
+  }
+
+  std::size_t ParseConcat() {
+    Node concat;
+    concat.kind = Node::Kind::kConcat;
+    while (!AtEnd() && Peek() != '|' && Peek() != ')') {
+      concat.kids.push_back(ParseQuantified());
+    }
+    return Add(std::move(concat));
+  }
+
+  // Reads digits; -1 when there are none.
+  int ReadNumber() {
+    int value = -1;
+    while (!AtEnd() && Peek() >= '0' && Peek() <= '9') {
+      value = (value < 0 ? 0 : value) * 10 + (Take() - '0');
+      if (value > 65535) throw ParseError{};
+    }
+    return value;
+  }
+
+  std::size_t ParseQuantified() {
+    std::size_t atom = ParseAtom();
+    int min = 0;
+    int max = 0;
+    const char c = Peek();
+    if (AtEnd()) return atom;
+    if (c == '*') {
+      ++pos_;
+      min = 0;
+      max = -1;
+    } else if (c == '+') {
+      ++pos_;
+      min = 1;
+      max = -1;
+    } else if (c == '?') {
+      ++pos_;
+      min = 0;
+      max = 1;
+    } else if (c == '{') {
+      ++pos_;
+      min = ReadNumber();
+      if (min < 0) throw ParseError{};
+      if (Accept("}")) {
+        max = min;
+      } else {
+        if (!Accept(",")) throw ParseError{};
+        max = ReadNumber();
+        if (!Accept("}")) throw ParseError{};
+        if (max >= 0 && max < min) throw ParseError{};
+      }
+    } else {
+      return atom;
+    }
+    // Lazy and possessive forms consume concatenations of the same pieces.
+    if (Peek() == '+' || Peek() == '?') ++pos_;
+    if (!AtEnd() && (Peek() == '*' || Peek() == '+' || Peek() == '?' || Peek() == '{')) {
+      throw ParseError{};
+    }
+    Node repeat;
+    repeat.kind = Node::Kind::kRepeat;
+    repeat.kids.push_back(atom);
+    repeat.min = min;
+    repeat.max = max;
+    return Add(std::move(repeat));
+  }
+
+  std::string ReadName(char end) {
+    std::string name;
+    while (!AtEnd() && Peek() != end) {
+      const char c = Take();
+      if (!IsAsciiAlnum(c) && c != '_') throw ParseError{};
+      name.push_back(c);
+    }
+    if (name.empty() || !Accept(std::string_view(&end, 1))) throw ParseError{};
+    return name;
+  }
+
+  std::size_t ParseGroupBody() {
+    const std::size_t inner = ParseAlternation();
+    if (!Accept(")")) throw ParseError{};
+    return inner;
+  }
+
+  std::size_t ParseGroup() {
+    if (!Accept("?")) return ParseGroupBody();
+    if (Accept(":") || Accept(">")) return ParseGroupBody();
+    if (Accept("=") || Accept("!") || Accept("<=") || Accept("<!")) {
+      ParseGroupBody();
+      return AddKind(Node::Kind::kEmpty);
+    }
+    if (Accept("(DEFINE)")) {
+      ParseGroupBody();
+      return AddKind(Node::Kind::kEmpty);
+    }
+    if (Accept("&")) {
+      Node call;
+      call.kind = Node::Kind::kCall;
+      call.name = ReadName(')');
+      return Add(std::move(call));
+    }
+    if (Accept("<")) {
+      std::string name = ReadName('>');
+      const std::size_t inner = ParseGroupBody();
+      if (!groups.emplace(std::move(name), inner).second) throw ParseError{};
+      return inner;
+    }
+    // Flags, comments, branch resets, conditions: not followed.
+    throw ParseError{};
+  }
+
+  std::uint32_t ParseHex() {
+    std::uint32_t code = 0;
+    if (Accept("{")) {
+      int digits = 0;
+      while (!AtEnd() && Peek() != '}') {
+        const int value = HexValue(Take());
+        if (value < 0 || ++digits > 6) throw ParseError{};
+        code = code * 16 + static_cast<std::uint32_t>(value);
+      }
+      if (digits == 0 || !Accept("}")) throw ParseError{};
+    } else {
+      for (int digits = 0; digits < 2 && HexValue(Peek()) >= 0 && !AtEnd(); ++digits) {
+        code = code * 16 + static_cast<std::uint32_t>(HexValue(Take()));
+      }
+    }
+    if (code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) throw ParseError{};
+    return code;
+  }
+
+  // The character of a single-character escape (after the backslash), or -1 when the
+  // escape is not one.
+  int SimpleEscape(char c) {
+    switch (c) {
+      case 'n':
+        return '\n';
+      case 'r':
+        return '\r';
+      case 't':
+        return '\t';
+      case 'f':
+        return '\f';
+      case 'e':
+        return 0x1B;
+      case 'a':
+        return 0x07;
+      case 'x':
+        return static_cast<int>(ParseHex());
+      default:
+        break;
+    }
+    if (static_cast<unsigned char>(c) < 0x80 && !IsAsciiAlnum(c)) return c;
+    return -1;
+  }
+
+  std::size_t ParseEscape() {
+    const char c = Take();
+    switch (c) {
+      case 'd':
+      case 'D':
+      case 's':
+      case 'S':
+      case 'w':
+      case 'W':
+      case 'h':
+      case 'H':
+      case 'v':
+      case 'V':
+      case 'R':
+      case 'N':
+      case 'X':
+        return AddKind(Node::Kind::kAny);
+      case 'b':
+      case 'B':
+      case 'A':
+      case 'z':
+      case 'Z':
+      case 'G':
+        return AddKind(Node::Kind::kEmpty);
+      default:
+        break;
+    }
+    if (c >= '1' && c <= '9') {
+      ReadNumber();
+      return AddKind(Node::Kind::kAny);  // a back reference
+    }
+    const int code = SimpleEscape(c);
+    if (code < 0) throw ParseError{};
+    return AddLiteral(static_cast<std::uint32_t>(code));
+  }
+
+  // A class; its characters are kept only when it is positive, plain and at most 4 long.
+  std::size_t ParseClass() {
+    const bool negated = Accept("^");
+    bool wide = negated;
+    std::set<std::uint32_t> chars;
+    bool first = true;
+    auto read_member = [&](std::uint32_t& code) -> bool {  // false: a set like \d
+      const char c = Take();
+      if (static_cast<unsigned char>(c) >= 0x80) throw ParseError{};
+      if (c != '\\') {
+        code = static_cast<unsigned char>(c);
+        return true;
+      }
+      const char e = Take();
+      if (std::string_view("dDsSwWhHvV").find(e) != std::string_view::npos) return false;
+      if (e == 'b') {
+        code = 0x08;
+        return true;
+      }
+      const int simple = SimpleEscape(e);
+      if (simple < 0) throw ParseError{};
+      code = static_cast<std::uint32_t>(simple);
+      return true;
+    };
+    while (true) {
+      if (AtEnd()) throw ParseError{};
+      if (Peek() == ']' && !first) {
+        ++pos_;
+        break;
+      }
+      first = false;
+      if (Accept("[:")) {
+        while (Take() != ':') {
+        }
+        if (!Accept("]")) throw ParseError{};
+        wide = true;
+        continue;
+      }
+      std::uint32_t low = 0;
+      if (!read_member(low)) {
+        wide = true;
+        continue;
+      }
+      if (Peek() == '-' && pos_ + 1 < p_.size() && p_[pos_ + 1] != ']') {
+        ++pos_;
+        std::uint32_t high = 0;
+        if (!read_member(high) || high < low) throw ParseError{};
+        if (high - low >= 8) {
+          wide = true;
+          continue;
+        }
+        for (std::uint32_t code = low; code <= high; ++code) chars.insert(code);
+      } else {
+        chars.insert(low);
+      }
+    }
+    Node node;
+    node.kind = Node::Kind::kClass;
+    // Only small plain ASCII classes are expanded; their members are one byte each.
+    if (wide || chars.empty() || chars.size() > 4 || *chars.rbegin() >= 0x80) {
+      node.kind = Node::Kind::kAny;
+    } else {
+      for (const std::uint32_t code : chars) node.text.push_back(static_cast<char>(code));
+    }
+    return Add(std::move(node));
+  }
+
+  std::size_t ParseAtom() {
+    const char c = Take();
+    if (static_cast<unsigned char>(c) >= 0x80) throw ParseError{};
+    switch (c) {
+      case '(':
+        return ParseGroup();
+      case '[':
+        return ParseClass();
+      case '\\':
+        return ParseEscape();
+      case '.':
+        return AddKind(Node::Kind::kAny);
+      case '^':
+      case '$':
+        return AddKind(Node::Kind::kEmpty);
+      case '*':
+      case '+':
+      case '?':
+      case '{':
+      case ')':
+      case '|':
+        throw ParseError{};
+      default:
+        return AddLiteral(static_cast<unsigned char>(c));
+    }
+  }
+
+  std::string_view p_;
+  std::size_t pos_ = 0;
+};
+
+// What the analysis knows of a node: `exact`, all strings it can match (when few);
+// `required`, strings one of which every match contains.
+struct Info {
+  std::optional<LiteralSet> exact;
+  std::optional<LiteralSet> required;
+};
+
+bool IsCommonByte(unsigned char c) {
+  return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+         std::string_view("/.=&%+ _-?:,;#~").find(static_cast<char>(c)) != std::string_view::npos;
+}
+
+// Expected hits of a set per subject position, roughly; lower is more selective. Sets with
+// an empty string, or a one-byte string that is common in request lines, are useless as a
+// gate; a rare single byte (a parenthesis, a quote) is allowed but expensive.
+std::optional<double> Cost(const LiteralSet& set) {
+  if (set.empty() || set.size() > kMaxGateLiterals) return std::nullopt;
+  double total = 0;
+  for (const std::string& text : set) {
+    if (text.empty()) return std::nullopt;
+    if (text.size() == 1 && IsCommonByte(static_cast<unsigned char>(text[0]))) return std::nullopt;
+    double p = text.size() == 1 ? 16.0 : text.size() == 2 ? 4.0 : 1.0;
+    for (const char c : text) p *= IsCommonByte(static_cast<unsigned char>(c)) ? 0.08 : 0.02;
+    total += p + 1e-7;
+  }
+  return total;
+}
+
+// The more selective of two requirement sets; nullopt when neither is usable.
+// Drops strings that contain another of the set: the shorter one is found wherever the
+// longer one is.
+void Reduce(LiteralSet& set) {
+  for (auto it = set.begin(); it != set.end();) {
+    bool covered = false;
+    const std::string& text = *it;
+    for (std::size_t from = 0; from < text.size() && !covered; ++from) {
+      for (std::size_t length = 1; from + length <= text.size() && !covered; ++length) {
+        if (length == text.size()) break;
+        covered = set.count(text.substr(from, length)) != 0;
+      }
+    }
+    it = covered ? set.erase(it) : std::next(it);
+  }
+}
+
+std::optional<LiteralSet> Better(std::optional<LiteralSet> a, std::optional<LiteralSet> b) {
+  const std::optional<double> cost_a = a ? Cost(*a) : std::nullopt;
+  const std::optional<double> cost_b = b ? Cost(*b) : std::nullopt;
+  if (!cost_a && !cost_b) return std::nullopt;
+  if (!cost_b || (cost_a && *cost_a <= *cost_b)) return a;
+  return b;
+}
+
+std::optional<LiteralSet> Product(const LiteralSet& a, const LiteralSet& b) {
+  if (a.size() * b.size() > kMaxExact) return std::nullopt;
+  LiteralSet out;
+  for (const std::string& x : a) {
+    for (const std::string& y : b) out.insert(x + y);
+  }
+  return out;
+}
+
+class Analyser {
+ public:
+  explicit Analyser(const Parser& parser) : parser_(parser) {}
+
+  Info Analyse(std::size_t index) {
+    const Node& node = parser_.nodes[index];
+    Info info;
+    switch (node.kind) {
+      case Node::Kind::kLiteral:
+        info.exact = LiteralSet{node.text};
+        info.required = info.exact;
+        break;
+      case Node::Kind::kAny:
+        break;
+      case Node::Kind::kEmpty:
+        info.exact = LiteralSet{std::string()};
+        break;
+      case Node::Kind::kClass: {
+        LiteralSet set;
+        for (const char c : node.text) set.insert(std::string(1, c));
+        info.exact = set;
+        info.required = set;
+        break;
+      }
+      case Node::Kind::kConcat:
+        info = Concat(node);
+        break;
+      case Node::Kind::kAlternate:
+        info = Alternate(node);
+        break;
+      case Node::Kind::kRepeat:
+        info = Repeat(node);
+        break;
+      case Node::Kind::kCall:
+        info = Call(node.name);
+        break;
+    }
+    return info;
+  }
+
+ private:
+  Info Concat(const Node& node) {
+    std::vector<Info> kids;
+    kids.reserve(node.kids.size());
+    for (const std::size_t kid : node.kids) kids.push_back(Analyse(kid));
+    Info info;
+    LiteralSet all{std::string()};
+    bool all_exact = true;
+    for (std::size_t i = 0; i < kids.size(); ++i) {
+      info.required = Better(std::move(info.required), kids[i].required);
+      if (all_exact && kids[i].exact) {
+        std::optional<LiteralSet> next = Product(all, *kids[i].exact);
+        if (next) {
+          all = std::move(*next);
+        } else {
+          all_exact = false;
+        }
+      } else {
+        all_exact = false;
+      }
+      // Adjacent exact factors occur together: their product is required as well.
+      LiteralSet run{std::string()};
+      for (std::size_t j = i; j < kids.size() && j < i + kMaxRun && kids[j].exact; ++j) {
+        std::optional<LiteralSet> next = Product(run, *kids[j].exact);
+        if (!next) break;
+        run = std::move(*next);
+        if (j > i) info.required = Better(std::move(info.required), run);
+      }
+    }
+    if (all_exact) info.exact = std::move(all);
+    return info;
+  }
+
+  Info Alternate(const Node& node) {
+    Info info;
+    LiteralSet exact;
+    LiteralSet required;
+    bool exact_ok = true;
+    bool required_ok = true;
+    for (const std::size_t kid : node.kids) {
+      const Info one = Analyse(kid);
+      if (exact_ok && one.exact && exact.size() + one.exact->size() <= kMaxExact) {
+        exact.insert(one.exact->begin(), one.exact->end());
+      } else {
+        exact_ok = false;
+      }
+      // An alternative without a requirement leaves the alternation without one.
+      const std::optional<LiteralSet> need = Better(one.required, one.exact);
+      if (required_ok && need && required.size() + need->size() <= kMaxGateLiterals) {
+        required.insert(need->begin(), need->end());
+      } else {
+        required_ok = false;
+      }
+    }
+    if (exact_ok) info.exact = std::move(exact);
+    if (required_ok) info.required = std::move(required);
+    return info;
+  }
+
+  Info Repeat(const Node& node) {
+    const Info inner = Analyse(node.kids[0]);
+    Info info;
+    if (node.min >= 1) info.required = Better(inner.required, inner.exact);
+    if (node.min >= 2 && inner.exact) {
+      // Every match starts with min adjacent copies of the inner node.
+      std::optional<LiteralSet> head = inner.exact;
+      for (int count = 1; count < node.min && head; ++count) head = Product(*head, *inner.exact);
+      info.required = Better(std::move(info.required), std::move(head));
+    }
+    if (inner.exact && node.max >= 0 && node.max <= 8) {
+      LiteralSet power{std::string()};
+      LiteralSet exact;
+      bool ok = true;
+      for (int count = 0; count <= node.max && ok; ++count) {
+        if (count >= node.min) {
+          exact.insert(power.begin(), power.end());
+          ok = exact.size() <= kMaxExact;
+        }
+        if (count < node.max && ok) {
+          std::optional<LiteralSet> next = Product(power, *inner.exact);
+          if (next) {
+            power = std::move(*next);
+          } else {
+            ok = false;
+          }
+        }
+      }
+      if (ok) info.exact = std::move(exact);
+    }
+    return info;
+  }
+
+  Info Call(const std::string& name) {
+    if (const auto done = memo_.find(name); done != memo_.end()) return done->second;
+    const auto group = parser_.groups.find(name);
+    // A recursive call, or a name the parser did not see: no requirement.
+    if (group == parser_.groups.end() || active_.count(name) != 0) return Info{};
+    active_.insert(name);
+    Info info = Analyse(group->second);
+    active_.erase(name);
+    // A result cut short by a recursion guard is weaker, never wrong, so it may be kept.
+    memo_.emplace(name, info);
+    return info;
+  }
+
+  const Parser& parser_;
+  std::set<std::string> active_;
+  std::map<std::string, Info> memo_;
+};
+
+}  // namespace
+
+std::optional<std::vector<std::string>> RequiredLiterals(std::string_view pattern) {
+  try {
+    Parser parser(pattern);
+    const std::size_t root = parser.ParseAll();
+    Analyser analyser(parser);
+    const Info info = analyser.Analyse(root);
+    std::optional<LiteralSet> need = Better(info.required, info.exact);
+    if (!need) return std::nullopt;
+    Reduce(*need);
+    return std::vector<std::string>(need->begin(), need->end());
+  } catch (const ParseError&) {
+    return std::nullopt;
+  }
+}
+
+struct LiteralGate::Handles {
+  struct DatabaseFree {
+    void operator()(hs_database_t* database) const { hs_free_database(database); }
+  };
+  struct ScratchFree {
+    void operator()(hs_scratch_t* scratch) const { hs_free_scratch(scratch); }
+  };
+  std::unique_ptr<hs_database_t, DatabaseFree> database;
+  std::unique_ptr<hs_scratch_t, ScratchFree> scratch;
+};
+
+LiteralGate::LiteralGate(const std::vector<std::optional<std::vector<std::string>>>& slot_literals)
+    : handles_(std::make_unique<Handles>()) {
+  std::vector<const char*> texts;
+  std::vector<std::size_t> lengths;
+  std::vector<unsigned> ids;
+  for (std::size_t slot = 0; slot < 32; ++slot) {
+    const std::uint32_t bit = std::uint32_t{1} << slot;
+    if (slot >= slot_literals.size()) {
+      always_ |= bit;
+      continue;
+    }
+    if (!slot_literals[slot] || slot_literals[slot]->empty()) {
+      always_ |= bit;
+      continue;
+    }
+    gated_ |= bit;
+    for (const std::string& text : *slot_literals[slot]) {
+      texts.push_back(text.data());
+      lengths.push_back(text.size());
+      ids.push_back(static_cast<unsigned>(slot));
+    }
+  }
+  if (texts.empty()) return;
+  const std::vector<unsigned> flags(texts.size(), HS_FLAG_SINGLEMATCH);
+  hs_database_t* database = nullptr;
+  hs_compile_error_t* error = nullptr;
+  if (hs_compile_lit_multi(texts.data(), flags.data(), ids.data(), lengths.data(),
+                           static_cast<unsigned>(texts.size()), HS_MODE_BLOCK, nullptr, &database,
+                           &error) != HS_SUCCESS) {
+    const std::string message = error != nullptr ? error->message : "unknown error";
+    hs_free_compile_error(error);
+    throw std::runtime_error("literal gate: " + message);
+  }
+  handles_->database.reset(database);
+  hs_scratch_t* scratch = nullptr;
+  if (hs_alloc_scratch(database, &scratch) != HS_SUCCESS) {
+    throw std::runtime_error("literal gate: no scratch space");
+  }
+  handles_->scratch.reset(scratch);
+}
+
+LiteralGate::~LiteralGate() = default;
+
+namespace {
+struct ScanState {
+  std::uint32_t found;
+  std::uint32_t gated;
+};
+
+int OnLiteral(unsigned int id, unsigned long long /*from*/, unsigned long long /*to*/,
+              unsigned int /*flags*/, void* context) {
+  auto* state = static_cast<ScanState*>(context);
+  state->found |= std::uint32_t{1} << id;
+  return state->found == state->gated ? 1 : 0;  // every gated slot seen: stop early
+}
+}  // namespace
+
+std::uint32_t LiteralGate::Candidates(std::string_view subject) noexcept {
+  if (!handles_->database) return always_ | gated_;
+  if (subject.size() > UINT_MAX) return always_ | gated_;
+  ScanState state{0, gated_};
+  const char* data = subject.data() != nullptr ? subject.data() : "";
+  const hs_error_t rc =
+      hs_scan(handles_->database.get(), data, static_cast<unsigned>(subject.size()), 0,
+              handles_->scratch.get(), OnLiteral, &state);
+  // Any failure of the scan leaves every slot a candidate.
+  if (rc != HS_SUCCESS && rc != HS_SCAN_TERMINATED) return always_ | gated_;
+  return always_ | state.found;
+}
+
+}  // namespace ostrel

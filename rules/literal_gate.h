@@ -1,0 +1,48 @@
+#pragma once
+
+// An exact literal gate for the rule slots: for every slot a set of byte strings such that
+// every non-empty match of the slot's pattern contains one of them. A subject that holds
+// none of a slot's literals cannot match that slot, so the slot need not be run on it.
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace ostrel {
+
+// Required literals of a pattern compiled as the rule slots are (UTF, case-sensitive):
+// every non-empty match of pattern contains at least one of the returned strings (each at
+// least 2 bytes long, at most kMaxGateLiterals of them). Answers nullopt ("no requirement")
+// when no useful set exists or when the pattern uses any construct the analysis does not
+// know (flags, \Q, non-ASCII text, ...). Never throws except std::bad_alloc.
+std::optional<std::vector<std::string>> RequiredLiterals(std::string_view pattern);
+
+inline constexpr std::size_t kMaxGateLiterals = 5000;
+
+// One literal database over up to 32 slots' literal sets. Scan() is not thread-safe: every
+// thread holds its own gate (the scratch space is per object).
+class LiteralGate {
+ public:
+  // slot_literals[i] is slot i's set, nullopt for a slot that is always a candidate.
+  // Slots from index 32 on are not gated. Throws std::runtime_error when the literal
+  // database cannot be built.
+  explicit LiteralGate(const std::vector<std::optional<std::vector<std::string>>>& slot_literals);
+  ~LiteralGate();
+  LiteralGate(const LiteralGate&) = delete;
+  LiteralGate& operator=(const LiteralGate&) = delete;
+
+  // Bit i is set when slot i may match subject: its set occurs in subject, or it is not
+  // gated. Allocates nothing. Never throws.
+  std::uint32_t Candidates(std::string_view subject) noexcept;
+
+ private:
+  struct Handles;
+  std::unique_ptr<Handles> handles_;
+  std::uint32_t always_ = 0;  // slots tested on every subject
+  std::uint32_t gated_ = 0;   // slots found through the literal database
+};
+
+}  // namespace ostrel
