@@ -116,6 +116,18 @@ bool IsHttpUrl(const std::string& url) {
   return starts_with("http://") || starts_with("https://");
 }
 
+namespace {
+
+// Only http and https are fetched; anything else fails as kBadUrl before any I/O.
+bool CheckHttpUrl(const std::string& url, TransferResult& result) {
+  if (IsHttpUrl(url)) return true;
+  result.status = TransferStatus::kBadUrl;
+  result.message = "not an http or https address: " + url;
+  return false;
+}
+
+}  // namespace
+
 void HttpClient::CurlDeleter::operator()(void* handle) const {
   curl_easy_cleanup(static_cast<CURL*>(handle));
 }
@@ -130,11 +142,7 @@ HttpClient::~HttpClient() = default;
 TransferResult HttpClient::Perform(const std::string& url, TransferSink& sink,
                                    const TransferProgress& progress) {
   TransferResult result;
-  if (!IsHttpUrl(url)) {
-    result.status = TransferStatus::kBadUrl;
-    result.message = "not an http or https address: " + url;
-    return result;
-  }
+  if (!CheckHttpUrl(url, result)) return result;
   CURL* curl = static_cast<CURL*>(curl_.get());
   if (curl == nullptr) {
     result.message = "the HTTP client could not be initialised";
@@ -239,11 +247,7 @@ TransferResult HttpClient::DownloadToMemory(const std::string& url, std::string&
 TransferResult HttpClient::DownloadToFile(const std::string& url, const std::filesystem::path& path,
                                           const TransferProgress& progress) {
   TransferResult result;
-  if (!IsHttpUrl(url)) {
-    result.status = TransferStatus::kBadUrl;
-    result.message = "not an http or https address: " + url;
-    return result;
-  }
+  if (!CheckHttpUrl(url, result)) return result;
   AtomicFile file;
   if (!file.Open(path, &result.message)) {
     result.status = TransferStatus::kWriteFailed;
