@@ -196,12 +196,16 @@ TEST_F(UpdaterTest, HostileNamesFailWithoutATransfer) {
     entries.push_back({name, "1", "1", server_.Url("/files/x"), 1});
   }
   Serve("/files/x", "payload");
+  // The target is a folder inside our temporary one, so "../x" would land where we look.
+  const std::filesystem::path target = folder_.path() / "target";
+  std::filesystem::create_directory(target);
+  settings_.folder = target;
   const DownloadRunResult run = DownloadUpdates(client_, settings_, entries, observer_);
   EXPECT_EQ(run.failed, names.size());
   EXPECT_EQ(run.done, 0u);
   EXPECT_EQ(Hits("/files/x"), 0);
-  EXPECT_TRUE(FolderEntries(folder_.path()).empty());
-  EXPECT_FALSE(std::filesystem::exists(folder_.path().parent_path() / "x"));
+  EXPECT_TRUE(FolderEntries(target).empty());
+  EXPECT_FALSE(std::filesystem::exists(folder_.path() / "x"));
   EXPECT_TRUE(IsPlainFileName("a..b"));
   EXPECT_TRUE(IsPlainFileName("升级.dat"));
 }
