@@ -25,6 +25,7 @@
 #include "engine/ip_locator.h"
 #include "engine/log_line.h"
 #include "ipdb/qqwry.h"
+#include "rules/compiled_rule_set.h"
 #include "rules/rule_slots.h"
 
 namespace {
@@ -277,7 +278,8 @@ void BM_ExtractDecide(benchmark::State& state) {
   const std::vector<std::string>& lines = Lines(type);
   IpLocator locator = MakeLocator();
   LineExtractor extractor(type, locator);
-  HitDecider decider(options, StoredRuleSlots());
+  const CompiledRuleSet rules(StoredRuleSlots(), SlotCountOf(options.rule_set));
+  HitDecider decider(options, rules);
   for (const std::string& line : lines) {  // warm buffers, caches and the compiled slots
     if (const auto got = extractor.ExtractLogLine(line)) decider.IsSuspiciousLine(*got);
   }

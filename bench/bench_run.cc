@@ -1,5 +1,5 @@
 // The analysis run's own parts: the counting pass, cutting blocks into lines, decoding,
-// and whole runs over a generated Apache log (one job, prefilter on and off). Uses
+// and whole runs over a generated Apache log (one job). Uses
 // QQWry.dat beside the programs (bin/) when present, and a fixed rule set of its own so the
 // figures do not move with the stored rules.
 #include <benchmark/benchmark.h>
@@ -118,7 +118,6 @@ void BM_RunApache(benchmark::State& state) {
   options.jobs = 1;
   RunTuning tuning;
   tuning.cipher_slots = views;
-  tuning.prefilter = state.range(0) != 0;
   RunSink sink;
   for (auto _ : state) {
     benchmark::DoNotOptimize(RunAnalysisTuned({log}, result, options, ipdb, sink, {}, tuning));
@@ -126,7 +125,7 @@ void BM_RunApache(benchmark::State& state) {
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * fs::file_size(log)));
   fs::remove(result);
 }
-BENCHMARK(BM_RunApache)->Arg(0)->Arg(1)->ArgName("prefilter")->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RunApache)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 }  // namespace ostrel

@@ -19,36 +19,16 @@ void ChunkResult::Clear() {
 }
 
 ChunkAnalyser::ChunkAnalyser(const RunOptions& options, const TQQWry& ipdb,
-                             std::span<const std::string_view> cipher_slots,
-                             const RulePrefilter* prefilter)
+                             const CompiledRuleSet& rules)
     : encoding_(options.encoding),
       locator_(ipdb),
       extractor_(options.log_type, locator_),
-      decider_(options, cipher_slots),
-      log_type_(options.log_type),
-      drop_static_(options.drop_static),
-      status_200_only_(options.status_200_only) {
-  if (prefilter == nullptr) return;
-  scanner_.emplace(*prefilter);
-  if (drop_static_) static_pattern_.emplace(kStaticResourcePattern);
-}
-
-bool ChunkAnalyser::MayBeHit(const TLogLine& line) {
-  if (drop_static_ && static_pattern_->Matches(line.SubjectA)) return false;
-  if (status_200_only_) {
-    const std::optional<std::int32_t> status = ReadInteger(line.StatusText);
-    if (!status) throw LineError::StatusNotInteger(line.StatusText);
-    if (*status != 200) return false;
-  }
-  if (scanner_->MayMatch(line.SubjectA)) return true;
-  return log_type_ == LogType::kIis && scanner_->MayMatch(line.SubjectB);
-}
+      decider_(options, rules) {}
 
 void ChunkAnalyser::AnalyseLine(char* begin, std::size_t size, ChunkResult& result) {
   const std::string_view text = DecodeLine(DropCarriageReturns(begin, size), scratch_);
   const std::optional<TLogLine> line = extractor_.ExtractLogLine(text);
   if (!line) return;
-  if (scanner_ && !MayBeHit(*line)) return;
   if (!decider_.IsSuspiciousLine(*line)) return;
   AppendResultLine(line->Line, encoding_, result.hits);
   ++result.hit_count;

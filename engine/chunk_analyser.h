@@ -3,7 +3,6 @@
 #include <atomic>
 #include <cstdint>
 #include <optional>
-#include <span>
 #include <string>
 #include <string_view>
 
@@ -12,8 +11,6 @@
 #include "engine/line_source.h"
 #include "engine/log_line.h"
 #include "engine/options.h"
-#include "engine/rule_prefilter.h"
-#include "rules/matcher.h"
 
 namespace ostrel {
 
@@ -35,10 +32,8 @@ struct ChunkResult {
 // each made once and reused for every block. Not thread-safe: one per worker thread.
 class ChunkAnalyser {
  public:
-  // `ipdb`, `cipher_slots` and the texts they view, and `prefilter` (may be null: every
-  // line is then tested by the decider) must outlive the analyser.
-  ChunkAnalyser(const RunOptions& options, const TQQWry& ipdb,
-                std::span<const std::string_view> cipher_slots, const RulePrefilter* prefilter);
+  // `ipdb` and `rules` (the run's shared rule set) must outlive the analyser.
+  ChunkAnalyser(const RunOptions& options, const TQQWry& ipdb, const CompiledRuleSet& rules);
 
   // Analyses every line of `chunk` in order (dropping CRs in place) and appends each hit
   // to `result`. Stops at the first line that cannot be analysed (result.failed, with the
@@ -49,20 +44,10 @@ class ChunkAnalyser {
   // Analyses one line and appends it to `result` when it is a hit. Throws LineError and
   // ERegularExpressionError.
   void AnalyseLine(char* begin, std::size_t size, ChunkResult& result);
-  // The decider's own stages for `line` up to its rule tests (static filter, status
-  // filter, which may throw LineError), then the prefilter on its subjects: false only when
-  // the line cannot be a hit. Only a line it passes goes to the decider.
-  bool MayBeHit(const TLogLine& line);
-
   ResultEncoding encoding_;
   IpLocator locator_;
   LineExtractor extractor_;
   HitDecider decider_;
-  LogType log_type_;
-  bool drop_static_;
-  bool status_200_only_;
-  std::optional<CompiledPattern> static_pattern_;
-  std::optional<RulePrefilter::Scanner> scanner_;
   std::string scratch_;  // decoded text of a line that was not valid UTF-8
 };
 

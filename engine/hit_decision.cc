@@ -1,6 +1,5 @@
 #include "engine/hit_decision.h"
 
-#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <functional>
@@ -26,7 +25,7 @@ class VerdictMemo {
   static bool Fits(std::string_view subject) { return subject.size() <= kMaxSubject; }
 
   // The remembered verdict of `subject`, if any. Precondition: Fits(subject).
-  std::optional<bool> Find(std::string_view subject, std::size_t hash) const {
+  std::optional<RuleVerdict> Find(std::string_view subject, std::size_t hash) const {
     const Entry& entry = entries_[hash & (kEntries - 1)];
     if (!entry.used || entry.hash != hash || entry.size != subject.size() ||
         (!subject.empty() && std::memcmp(entry.text, subject.data(), subject.size()) != 0)) {
@@ -36,7 +35,7 @@ class VerdictMemo {
   }
 
   // Precondition: Fits(subject).
-  void Store(std::string_view subject, std::size_t hash, bool verdict) {
+  void Store(std::string_view subject, std::size_t hash, RuleVerdict verdict) {
     Entry& entry = entries_[hash & (kEntries - 1)];
     entry.used = true;
     entry.verdict = verdict;
@@ -49,9 +48,9 @@ class VerdictMemo {
  private:
   struct Entry {
     std::size_t hash = 0;
+    RuleVerdict verdict;
     std::uint8_t size = 0;
     bool used = false;
-    bool verdict = false;
     char text[kMaxSubject];
   };
   static_assert(kMaxSubject <= 255, "entry sizes are stored in one byte");
@@ -59,48 +58,48 @@ class VerdictMemo {
   std::unique_ptr<Entry[]> entries_;
 };
 
-HitDecider::HitDecider(const RunOptions& options, std::span<const std::string_view> cipher_slots)
+HitDecider::HitDecider(const RunOptions& options, const CompiledRuleSet& rules)
     : log_type_(options.log_type),
       drop_static_(options.drop_static),
       status_200_only_(options.status_200_only),
-      matcher_(std::make_unique<Matcher>(cipher_slots, kRuleKeyText)) {
-  const std::size_t wanted =
-      options.rule_set == RuleSet::kCompact ? kCompactSlotCount : kBroadSlotCount;
-  slot_count_ = std::min(wanted, matcher_->SlotCount());
+      rules_(&rules),
+      scratch_(std::make_unique<RuleScratch>(rules.MakeScratch())),
+      memo_(std::make_unique<VerdictMemo>()) {
   if (drop_static_) static_pattern_ = std::make_unique<CompiledPattern>(kStaticResourcePattern);
-  memo_ = std::make_unique<VerdictMemo>();
 }
 
 HitDecider::~HitDecider() = default;
 HitDecider::HitDecider(HitDecider&&) noexcept = default;
 HitDecider& HitDecider::operator=(HitDecider&&) noexcept = default;
 
-bool HitDecider::IsSuspiciousLine(const TLogLine& line) {
-  if (drop_static_ && static_pattern_->Matches(line.SubjectA)) return false;
+HitVerdict HitDecider::Decide(const TLogLine& line) {
+  if (drop_static_ && static_pattern_->Matches(line.SubjectA)) {
+    return HitVerdict{LineFate::kStaticDropped};
+  }
   if (status_200_only_) {
     const std::optional<std::int32_t> status = ReadInteger(line.StatusText);
     if (!status) throw LineError::StatusNotInteger(line.StatusText);
-    if (*status != 200) return false;
+    if (*status != 200) return HitVerdict{LineFate::kStatusDropped};
   }
-  if (AnySlotMatches(line.SubjectA)) return true;
-  return log_type_ == LogType::kIis && AnySlotMatches(line.SubjectB);
+  const RuleVerdict a = TestRules(line.SubjectA);
+  if (a.matched()) return HitVerdict{LineFate::kHit, a.slot, false};
+  RuleVerdict b;
+  if (log_type_ == LogType::kIis) {
+    b = TestRules(line.SubjectB);
+    if (b.matched()) return HitVerdict{LineFate::kHit, b.slot, true};
+  }
+  const bool limited = a.outcome == RuleOutcome::kLimit || b.outcome == RuleOutcome::kLimit;
+  return HitVerdict{limited ? LineFate::kLimited : LineFate::kClean};
 }
 
-bool HitDecider::AnySlotMatches(std::string_view subject) {
+RuleVerdict HitDecider::TestRules(std::string_view subject) {
   const bool memorable = VerdictMemo::Fits(subject);
   std::size_t hash = 0;
   if (memorable) {
     hash = std::hash<std::string_view>{}(subject);
-    if (const std::optional<bool> verdict = memo_->Find(subject, hash)) return *verdict;
+    if (const std::optional<RuleVerdict> verdict = memo_->Find(subject, hash)) return *verdict;
   }
-  bool verdict = false;
-  // A slot whose required literals are all absent cannot match: it is skipped. Slots keep
-  // their order, so a broken slot still raises its error exactly when it did before.
-  const std::uint32_t candidates = slot_count_ > 0 ? matcher_->CandidateSlots(subject) : 0;
-  for (std::size_t slot = 0; slot < slot_count_ && !verdict; ++slot) {
-    if (slot < 32 && ((candidates >> slot) & 1U) == 0) continue;
-    verdict = matcher_->SlotMatches(slot, subject);
-  }
+  const RuleVerdict verdict = rules_->Test(subject, *scratch_);
   // Only a verdict reached without an error is remembered, so a slot that does not compile
   // raises its error again for the same subject.
   if (memorable) memo_->Store(subject, hash, verdict);

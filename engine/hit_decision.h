@@ -1,17 +1,17 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
-#include <span>
 #include <string_view>
 
 #include "engine/log_line.h"
 #include "engine/options.h"
+#include "rules/compiled_rule_set.h"
 
 namespace ostrel {
 
 class CompiledPattern;
-class Matcher;
 class VerdictMemo;
 
 // The plain static-resource pattern: pictures, Flash files and (only where a space
@@ -19,19 +19,31 @@ class VerdictMemo;
 inline constexpr std::string_view kStaticResourcePattern =
     "\\.ico|\\.bmp|\\.jpg|\\.gif|\\.png|\\.tif|\\.pcx|\\.wmf|\\.cdr|\\.eps|\\.emf|\\.pic|"
     "\\.swf|\\.css ";
-// Slots tested by the compact set (1 to 6) and by the broad set (1 to 8).
-inline constexpr std::size_t kCompactSlotCount = 6;
-inline constexpr std::size_t kBroadSlotCount = 8;
 
-// Decides whether an extracted line is a hit, with the options of one run. Owns the rule
-// matcher (key text kRuleKeyText, "tarvin") and the compiled static-resource pattern. One per
-// worker thread: not thread-safe.
+// What became of one extracted line.
+enum class LineFate : std::uint8_t {
+  kHit,            // a rule slot matched
+  kStaticDropped,  // the static filter dropped it
+  kStatusDropped,  // the status filter dropped it
+  kClean,          // no rule slot matched
+  kLimited,        // no rule slot matched, and a rule test stopped at a match or depth limit
+};
+
+struct HitVerdict {
+  LineFate fate = LineFate::kClean;
+  std::size_t slot = 0;       // for a hit: the 0-based index of the slot that matched first
+  bool on_subject_b = false;  // for a hit: the slot matched SubjectB (log type 0)
+  bool hit() const { return fate == LineFate::kHit; }
+};
+
+// Decides whether an extracted line is a hit, with the options of one run and the run's
+// shared rule set. Owns its scratch for the rule tests and the compiled static-resource
+// pattern. One per worker thread: not thread-safe.
 class HitDecider {
  public:
-  // `cipher_slots` are the rule slots' stored texts (StoredRuleSlots() in the program);
-  // they are copied. Rule slots are deciphered and compiled on first use; the static
-  // pattern now. Uses options.log_type, rule_set, drop_static and status_200_only.
-  HitDecider(const RunOptions& options, std::span<const std::string_view> cipher_slots);
+  // Uses options.log_type, drop_static and status_200_only; the rule set decides which
+  // slots are tested. `rules` must outlive the decider.
+  HitDecider(const RunOptions& options, const CompiledRuleSet& rules);
   ~HitDecider();
   HitDecider(HitDecider&&) noexcept;
   HitDecider& operator=(HitDecider&&) noexcept;
@@ -44,16 +56,19 @@ class HitDecider {
   // then on SubjectB, until the first match, which makes the line a hit.
   // Throws LineError when status_200_only is on and StatusText is not an integer, and
   // ERegularExpressionError when a slot's pattern does not compile.
-  bool IsSuspiciousLine(const TLogLine& line);
+  HitVerdict Decide(const TLogLine& line);
+
+  // Decide(line).hit().
+  bool IsSuspiciousLine(const TLogLine& line) { return Decide(line).hit(); }
 
  private:
-  bool AnySlotMatches(std::string_view subject);
+  RuleVerdict TestRules(std::string_view subject);
 
   LogType log_type_;
   bool drop_static_;
   bool status_200_only_;
-  std::size_t slot_count_;  // the set's slot count, limited to the slots given
-  std::unique_ptr<Matcher> matcher_;
+  const CompiledRuleSet* rules_;
+  std::unique_ptr<RuleScratch> scratch_;
   std::unique_ptr<CompiledPattern> static_pattern_;
   std::unique_ptr<VerdictMemo> memo_;  // rule verdicts of recent short subjects
 };

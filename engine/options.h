@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace ostrel {
@@ -13,6 +14,11 @@ enum class LogType : std::uint8_t {
 
 // The rule set: compact tests rule slots 1 to 6, broad tests slots 1 to 8.
 enum class RuleSet : std::uint8_t { kCompact = 0, kBroad = 1 };
+
+// How many rule slots, from slot 1 on, a set tests.
+constexpr std::size_t SlotCountOf(RuleSet rule_set) {
+  return rule_set == RuleSet::kCompact ? 6 : 8;
+}
 
 // The character encoding the result file is written in.
 enum class ResultEncoding : std::uint8_t { kUtf8, kGbk };

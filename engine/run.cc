@@ -17,9 +17,9 @@
 #include "engine/executable_dir.h"
 #include "engine/line_source.h"
 #include "engine/result_writer.h"
-#include "engine/rule_prefilter.h"
 #include "engine/run_tuning.h"
 #include "ipdb/gbk.h"
+#include "rules/compiled_rule_set.h"
 #include "rules/rule_slots.h"
 
 namespace ostrel {
@@ -50,9 +50,8 @@ struct Slot {
 class BlockAnalysers {
  public:
   BlockAnalysers(unsigned jobs, const RunOptions& options, const TQQWry& ipdb,
-                 std::span<const std::string_view> slots, const RulePrefilter* prefilter,
-                 const std::atomic<bool>& cancel)
-      : options_(options), ipdb_(ipdb), slots_(slots), prefilter_(prefilter), cancel_(cancel) {
+                 const CompiledRuleSet& rules, const std::atomic<bool>& cancel)
+      : options_(options), ipdb_(ipdb), rules_(rules), cancel_(cancel) {
     if (jobs <= 1) return;
     threads_.reserve(jobs);
     for (unsigned i = 0; i < jobs; ++i) threads_.emplace_back([this] { Work(); });
@@ -93,7 +92,7 @@ class BlockAnalysers {
  private:
   void Analyse(std::optional<ChunkAnalyser>& analyser, Slot& slot) {
     try {
-      if (!analyser) analyser.emplace(options_, ipdb_, slots_, prefilter_);
+      if (!analyser) analyser.emplace(options_, ipdb_, rules_);
       analyser->Analyse(slot.chunk, slot.result, cancel_);
     } catch (const std::exception& error) {
       // Setting up the analyser failed; the block's first line carries the error.
@@ -124,8 +123,7 @@ class BlockAnalysers {
 
   const RunOptions& options_;
   const TQQWry& ipdb_;
-  std::span<const std::string_view> slots_;
-  const RulePrefilter* prefilter_;
+  const CompiledRuleSet& rules_;
   const std::atomic<bool>& cancel_;
   std::optional<ChunkAnalyser> inline_analyser_;
   std::mutex mutex_;
@@ -143,9 +141,8 @@ std::string PathText(const std::filesystem::path& path) {
 // The run itself: one result file, the inputs in order.
 class Run {
  public:
-  Run(const std::vector<std::filesystem::path>& inputs, const std::filesystem::path& result_path,
-      const RunOptions& options, const TQQWry& ipdb, RunSink& sink, std::stop_token stop,
-      const RunTuning& tuning)
+  Run(const std::filesystem::path& result_path, const RunOptions& options, const TQQWry& ipdb,
+      RunSink& sink, std::stop_token stop, const RunTuning& tuning)
       : result_path_(result_path),
         options_(options),
         sink_(sink),
@@ -155,10 +152,8 @@ class Run {
         jobs_(std::min(kMaxJobs, options.jobs != 0
                                      ? options.jobs
                                      : std::max(1u, std::thread::hardware_concurrency()))),
-        prefilter_(WantsPrefilter(tuning, inputs)
-                       ? RulePrefilter::Build(SlotsOf(tuning), options.rule_set)
-                       : nullptr),
-        analysers_(jobs_, options_, ipdb, SlotsOf(tuning), prefilter_.get(), cancel_) {}
+        rules_(SlotsOf(tuning), SlotCountOf(options.rule_set)),
+        analysers_(jobs_, options_, ipdb, rules_, cancel_) {}
 
   RunSummary Execute(const std::vector<std::filesystem::path>& inputs) {
     OpenResult();
@@ -193,24 +188,6 @@ class Run {
   }
 
  private:
-  static bool WantsPrefilter(const RunTuning& tuning,
-                             const std::vector<std::filesystem::path>& inputs) {
-    if (!tuning.prefilter) return false;
-    std::uint64_t bytes = 0;
-    for (const std::filesystem::path& input : inputs) {
-      if (input == "-") return true;  // a stream: size unknown
-      std::error_code error;
-      const std::filesystem::file_status status = std::filesystem::status(input, error);
-      if (status.type() == std::filesystem::file_type::regular) {
-        bytes += std::filesystem::file_size(input, error);
-      } else if (std::filesystem::exists(status)) {
-        return true;  // a pipe or a device: size unknown
-      }
-      if (bytes >= tuning.prefilter_min_bytes) return true;
-    }
-    return bytes >= tuning.prefilter_min_bytes;
-  }
-
   static std::span<const std::string_view> SlotsOf(const RunTuning& tuning) {
     if (!tuning.cipher_slots.empty()) return tuning.cipher_slots;
     return StoredRuleSlots();
@@ -362,8 +339,8 @@ class Run {
   RunSummary summary_;
   std::vector<std::unique_ptr<Slot>> slots_;
   std::vector<Slot*> free_slots_;
-  std::unique_ptr<const RulePrefilter> prefilter_;
-  BlockAnalysers analysers_;  // last: its workers stop before the slots they use go
+  const CompiledRuleSet rules_;  // one rule set for the whole run, shared by its workers
+  BlockAnalysers analysers_;     // last: its workers stop before the slots they use go
 };
 
 }  // namespace
@@ -372,7 +349,7 @@ RunSummary RunAnalysisTuned(const std::vector<std::filesystem::path>& inputs,
                             const std::filesystem::path& result_path, const RunOptions& options,
                             const TQQWry& ipdb, RunSink& sink, std::stop_token stop,
                             const RunTuning& tuning) {
-  Run run(inputs, result_path, options, ipdb, sink, std::move(stop), tuning);
+  Run run(result_path, options, ipdb, sink, std::move(stop), tuning);
   return run.Execute(inputs);
 }
 

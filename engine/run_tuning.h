@@ -19,12 +19,6 @@ struct RunTuning {
   std::span<const std::string_view> cipher_slots;
   // Size of the blocks of whole lines that are read and handed to the workers.
   std::size_t block_bytes = std::size_t{1} << 20;
-  // Whether rule tests are skipped for subjects the multi-pattern prefilter rejects (the
-  // result is the same either way; tests compare the two).
-  bool prefilter = true;
-  // Building the prefilter takes a good part of a second, so smaller inputs (regular
-  // files, summed) go without it; standard input always counts as large.
-  std::uint64_t prefilter_min_bytes = std::uint64_t{32} << 20;
 };
 
 // RunAnalysis with `tuning`; the same contract otherwise. A result path "-" writes the

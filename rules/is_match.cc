@@ -58,6 +58,28 @@ Outcome Classify(int rc) {
   }
 }
 
+bool JitCompile(pcre2_code* code) { return pcre2_jit_compile(code, PCRE2_JIT_COMPLETE) == 0; }
+
+JitStackPtr AssignJitStack(pcre2_match_context* context) {
+  constexpr std::size_t kJitStackStart = 32 * 1024;
+  constexpr std::size_t kJitStackMax = 1024 * 1024;
+  JitStackPtr stack(pcre2_jit_stack_create(kJitStackStart, kJitStackMax, nullptr));
+  if (stack) pcre2_jit_stack_assign(context, nullptr, stack.get());
+  return stack;
+}
+
+Outcome MatchOnce(const pcre2_code* code, bool jit, std::string_view subject,
+                  pcre2_match_data* data, pcre2_match_context* context) {
+  const PCRE2_SPTR pointer = SubjectPointer(subject);
+  Outcome outcome =
+      Classify(pcre2_match(code, pointer, subject.size(), 0, kMatchOptions, data, context));
+  if (jit && outcome == Outcome::kLimit) {
+    outcome = Classify(
+        pcre2_match(code, pointer, subject.size(), 0, kMatchOptions | PCRE2_NO_JIT, data, context));
+  }
+  return outcome;
+}
+
 bool IsValidUtf8(std::string_view text) {
   const auto* p = reinterpret_cast<const unsigned char*>(text.data());
   const std::size_t n = text.size();

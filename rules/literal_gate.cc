@@ -641,16 +641,29 @@ std::optional<std::vector<std::string>> RequiredLiterals(std::string_view patter
   }
 }
 
+namespace {
+
+struct DatabaseFree {
+  void operator()(hs_database_t* database) const { hs_free_database(database); }
+};
+struct ScratchFree {
+  void operator()(hs_scratch_t* scratch) const { hs_free_scratch(scratch); }
+};
+
+}  // namespace
+
 struct LiteralGate::Handles {
-  struct DatabaseFree {
-    void operator()(hs_database_t* database) const { hs_free_database(database); }
-  };
-  struct ScratchFree {
-    void operator()(hs_scratch_t* scratch) const { hs_free_scratch(scratch); }
-  };
   std::unique_ptr<hs_database_t, DatabaseFree> database;
+};
+
+struct LiteralGate::Scratch::Space {
   std::unique_ptr<hs_scratch_t, ScratchFree> scratch;
 };
+
+LiteralGate::Scratch::Scratch(std::unique_ptr<Space> space) : space_(std::move(space)) {}
+LiteralGate::Scratch::Scratch(Scratch&&) noexcept = default;
+LiteralGate::Scratch& LiteralGate::Scratch::operator=(Scratch&&) noexcept = default;
+LiteralGate::Scratch::~Scratch() = default;
 
 LiteralGate::LiteralGate(const std::vector<std::optional<std::vector<std::string>>>& slot_literals)
     : handles_(std::make_unique<Handles>()) {
@@ -686,14 +699,21 @@ LiteralGate::LiteralGate(const std::vector<std::optional<std::vector<std::string
     throw std::runtime_error("literal gate: " + message);
   }
   handles_->database.reset(database);
-  hs_scratch_t* scratch = nullptr;
-  if (hs_alloc_scratch(database, &scratch) != HS_SUCCESS) {
-    throw std::runtime_error("literal gate: no scratch space");
-  }
-  handles_->scratch.reset(scratch);
 }
 
 LiteralGate::~LiteralGate() = default;
+
+LiteralGate::Scratch LiteralGate::MakeScratch() const {
+  auto space = std::make_unique<Scratch::Space>();
+  if (handles_->database) {
+    hs_scratch_t* scratch = nullptr;
+    if (hs_alloc_scratch(handles_->database.get(), &scratch) != HS_SUCCESS) {
+      throw std::runtime_error("literal gate: no scratch space");
+    }
+    space->scratch.reset(scratch);
+  }
+  return Scratch(std::move(space));
+}
 
 namespace {
 struct ScanState {
@@ -709,14 +729,14 @@ int OnLiteral(unsigned int id, unsigned long long /*from*/, unsigned long long /
 }
 }  // namespace
 
-std::uint32_t LiteralGate::Candidates(std::string_view subject) noexcept {
-  if (!handles_->database) return always_ | gated_;
+std::uint32_t LiteralGate::Candidates(std::string_view subject, Scratch& scratch) const noexcept {
+  if (!handles_->database || !scratch.space_->scratch) return always_ | gated_;
   if (subject.size() > UINT_MAX) return always_ | gated_;
   ScanState state{0, gated_};
   const char* data = subject.data() != nullptr ? subject.data() : "";
   const hs_error_t rc =
       hs_scan(handles_->database.get(), data, static_cast<unsigned>(subject.size()), 0,
-              handles_->scratch.get(), OnLiteral, &state);
+              scratch.space_->scratch.get(), OnLiteral, &state);
   // Any failure of the scan leaves every slot a candidate.
   if (rc != HS_SUCCESS && rc != HS_SCAN_TERMINATED) return always_ | gated_;
   return always_ | state.found;

@@ -22,8 +22,8 @@ std::optional<std::vector<std::string>> RequiredLiterals(std::string_view patter
 
 inline constexpr std::size_t kMaxGateLiterals = 5000;
 
-// One literal database over up to 32 slots' literal sets. Scan() is not thread-safe: every
-// thread holds its own gate (the scratch space is per object).
+// One literal database over up to 32 slots' literal sets. The database is read-only once
+// built and may be shared by threads; each thread scans with a Scratch of its own.
 class LiteralGate {
  public:
   // slot_literals[i] is slot i's set, nullopt for a slot that is always a candidate.
@@ -34,9 +34,26 @@ class LiteralGate {
   LiteralGate(const LiteralGate&) = delete;
   LiteralGate& operator=(const LiteralGate&) = delete;
 
+  // One thread's scan space for this gate. Not thread-safe; movable.
+  class Scratch {
+   public:
+    Scratch(Scratch&&) noexcept;
+    Scratch& operator=(Scratch&&) noexcept;
+    ~Scratch();
+
+   private:
+    friend class LiteralGate;
+    struct Space;
+    explicit Scratch(std::unique_ptr<Space> space);
+    std::unique_ptr<Space> space_;
+  };
+
+  // Scan space for one thread. Throws std::runtime_error when it cannot be allocated.
+  Scratch MakeScratch() const;
+
   // Bit i is set when slot i may match subject: its set occurs in subject, or it is not
-  // gated. Allocates nothing. Never throws.
-  std::uint32_t Candidates(std::string_view subject) noexcept;
+  // gated. Allocates nothing. Never throws. Precondition: `scratch` came from this gate.
+  std::uint32_t Candidates(std::string_view subject, Scratch& scratch) const noexcept;
 
  private:
   struct Handles;

@@ -18,25 +18,12 @@ struct CompiledPattern::Handles {
   pcre2::JitStackPtr jit_stack;
 };
 
-namespace {
-// The JIT stack grows on demand up to this size; a pattern that needs more falls back to
-// the interpreter, which answers as IsMatch does.
-constexpr std::size_t kJitStackStart = 32 * 1024;
-constexpr std::size_t kJitStackMax = 1024 * 1024;
-}  // namespace
-
 CompiledPattern::CompiledPattern(std::string_view pattern) : handles_(std::make_unique<Handles>()) {
   handles_->code = pcre2::Compile(pattern);
   handles_->data = pcre2::MakeMatchData();
   handles_->context = pcre2::MakeLimitedMatchContext();
-  jit_ = pcre2_jit_compile(handles_->code.get(), PCRE2_JIT_COMPLETE) == 0;
-  if (jit_) {
-    handles_->jit_stack.reset(pcre2_jit_stack_create(kJitStackStart, kJitStackMax, nullptr));
-    // Without a stack of our own JIT uses 32 KiB on the machine stack; still correct.
-    if (handles_->jit_stack) {
-      pcre2_jit_stack_assign(handles_->context.get(), nullptr, handles_->jit_stack.get());
-    }
-  }
+  jit_ = pcre2::JitCompile(handles_->code.get());
+  if (jit_) handles_->jit_stack = pcre2::AssignJitStack(handles_->context.get());
 }
 
 CompiledPattern::~CompiledPattern() = default;
@@ -45,17 +32,8 @@ CompiledPattern& CompiledPattern::operator=(CompiledPattern&&) noexcept = defaul
 
 bool CompiledPattern::Matches(std::string_view subject) noexcept {
   assert(pcre2::IsValidUtf8(subject) && "Matches needs a valid UTF-8 subject");
-  const PCRE2_SPTR pointer = pcre2::SubjectPointer(subject);
-  int rc = pcre2_match(handles_->code.get(), pointer, subject.size(), 0, pcre2::kMatchOptions,
-                       handles_->data.get(), handles_->context.get());
-  if (jit_ && pcre2::Classify(rc) == pcre2::Outcome::kLimit) {
-    // JIT counts its limits differently from the interpreter; the interpreter decides, so a
-    // limit gives the same answer as IsMatch.
-    rc = pcre2_match(handles_->code.get(), pointer, subject.size(), 0,
-                     pcre2::kMatchOptions | PCRE2_NO_JIT, handles_->data.get(),
-                     handles_->context.get());
-  }
-  switch (pcre2::Classify(rc)) {
+  switch (pcre2::MatchOnce(handles_->code.get(), jit_, subject, handles_->data.get(),
+                           handles_->context.get())) {
     case pcre2::Outcome::kMatch:
       return true;
     case pcre2::Outcome::kLimit:
@@ -115,7 +93,9 @@ void Matcher::Prepare() {
   }
   try {
     gate_ = std::make_unique<LiteralGate>(literals);
+    gate_scratch_.emplace(gate_->MakeScratch());
   } catch (const std::runtime_error&) {
+    gate_scratch_.reset();
     gate_.reset();  // without a gate every slot is tested: same answers, only slower
   }
   prepared_ = true;
@@ -124,7 +104,7 @@ void Matcher::Prepare() {
 std::uint32_t Matcher::CandidateSlots(std::string_view subject) {
   if (!prepared_) Prepare();
   if (!gate_) return ~std::uint32_t{0};
-  return gate_->Candidates(subject);
+  return gate_->Candidates(subject, *gate_scratch_);
 }
 
 bool Matcher::SlotMatches(std::size_t index, std::string_view subject) {

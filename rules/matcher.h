@@ -98,6 +98,7 @@ class Matcher {
   bool prepared_ = false;
   // Holds only the slots' required literals, never their plain texts; null: no gate.
   std::unique_ptr<LiteralGate> gate_;
+  std::optional<LiteralGate::Scratch> gate_scratch_;
 };
 
 }  // namespace ostrel

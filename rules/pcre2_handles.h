@@ -56,6 +56,21 @@ MatchDataPtr MakeMatchData();
 enum class Outcome { kMatch, kNoMatch, kLimit };
 Outcome Classify(int rc);
 
+// JIT-compiles `code` (PCRE2_JIT_COMPLETE); false when PCRE2 has no JIT for this pattern or
+// platform, which leaves the interpreter: same answers, only slower.
+bool JitCompile(pcre2_code* code);
+
+// A JIT stack that grows on demand, assigned to `context`. Without one (lack of memory) JIT
+// uses 32 KiB of the machine stack, which is still correct: a pattern that needs more
+// reaches a limit and is run again by the interpreter.
+JitStackPtr AssignJitStack(pcre2_match_context* context);
+
+// One unanchored match with kMatchOptions under the limits of `context`. When JIT code
+// stops at a limit the interpreter runs the match again, since JIT counts its limits
+// differently and IsMatch's answer is the interpreter's.
+Outcome MatchOnce(const pcre2_code* code, bool jit, std::string_view subject,
+                  pcre2_match_data* data, pcre2_match_context* context);
+
 // The subject as PCRE2 takes it; never null, since PCRE2 10.42 refuses a null subject even
 // of length zero.
 inline PCRE2_SPTR SubjectPointer(std::string_view subject) {

@@ -45,14 +45,27 @@ RunOptions Options(LogType type, RuleSet set, bool drop_static, bool status_200_
   return options;
 }
 
+// A decider with a rule set of its own, as a run gives every worker one over its shared set.
+class Decider {
+ public:
+  Decider(const RunOptions& options, std::span<const std::string_view> slots)
+      : rules_(slots, SlotCountOf(options.rule_set)), decider_(options, rules_) {}
+  bool IsSuspiciousLine(const TLogLine& line) { return decider_.IsSuspiciousLine(line); }
+  HitVerdict Decide(const TLogLine& line) { return decider_.Decide(line); }
+
+ private:
+  CompiledRuleSet rules_;
+  HitDecider decider_;
+};
+
 TLogLine Line(std::string_view a, std::string_view b = {}, std::string_view status = "200") {
   return TLogLine{"(output line)", a, b, status};
 }
 
 TEST(HitDeciderTest, CompactSetTestsSlotsOneToSixOnly) {
   for (const LogType type : {LogType::kIis, LogType::kTomcat, LogType::kApache}) {
-    HitDecider compact(Options(type, RuleSet::kCompact, false, false), PlainSlots().span());
-    HitDecider broad(Options(type, RuleSet::kBroad, false, false), PlainSlots().span());
+    Decider compact(Options(type, RuleSet::kCompact, false, false), PlainSlots().span());
+    Decider broad(Options(type, RuleSet::kBroad, false, false), PlainSlots().span());
     EXPECT_TRUE(compact.IsSuspiciousLine(Line("get /?a=s1x")));
     EXPECT_TRUE(compact.IsSuspiciousLine(Line("get /?a=s6x")));
     EXPECT_FALSE(compact.IsSuspiciousLine(Line("get /?a=s7x")));
@@ -65,22 +78,22 @@ TEST(HitDeciderTest, CompactSetTestsSlotsOneToSixOnly) {
 
 TEST(HitDeciderTest, CompactNeverTouchesSlotsSevenAndEight) {
   const TestSlots slots({"a1", "a2", "a3", "a4", "a5", "a6", "(", "("});
-  HitDecider compact(Options(LogType::kIis, RuleSet::kCompact, false, false), slots.span());
+  Decider compact(Options(LogType::kIis, RuleSet::kCompact, false, false), slots.span());
   EXPECT_FALSE(compact.IsSuspiciousLine(Line("get", "-")));
-  HitDecider broad(Options(LogType::kIis, RuleSet::kBroad, false, false), slots.span());
+  Decider broad(Options(LogType::kIis, RuleSet::kBroad, false, false), slots.span());
   EXPECT_THROW(broad.IsSuspiciousLine(Line("get", "-")), ERegularExpressionError);
 }
 
 TEST(HitDeciderTest, FirstMatchingSlotStopsTheTests) {
   const TestSlots slots({"first", "(", "(", "(", "(", "(", "(", "("});
-  HitDecider decider(Options(LogType::kIis, RuleSet::kBroad, false, false), slots.span());
+  Decider decider(Options(LogType::kIis, RuleSet::kBroad, false, false), slots.span());
   EXPECT_TRUE(decider.IsSuspiciousLine(Line("first", "-")));
   EXPECT_THROW(decider.IsSuspiciousLine(Line("none", "first")), ERegularExpressionError);
 }
 
 TEST(HitDeciderTest, IisTestsSubjectAWithAllSlotsBeforeSubjectB) {
   const TestSlots slots({"aaa", "bbb", "(", "x", "x", "x", "x", "x"});
-  HitDecider decider(Options(LogType::kIis, RuleSet::kCompact, false, false), slots.span());
+  Decider decider(Options(LogType::kIis, RuleSet::kCompact, false, false), slots.span());
   EXPECT_TRUE(decider.IsSuspiciousLine(Line("bbb", "aaa")));
   // Had SubjectB been tried with slot 1 before SubjectA reached slot 3, this would be a hit.
   EXPECT_THROW(decider.IsSuspiciousLine(Line("zzz", "aaa")), ERegularExpressionError);
@@ -88,19 +101,19 @@ TEST(HitDeciderTest, IisTestsSubjectAWithAllSlotsBeforeSubjectB) {
 
 TEST(HitDeciderTest, OnlyIisTestsSubjectB) {
   const TestSlots slots({"^-$", "x1", "x2", "x3", "x4", "x5"});
-  HitDecider iis(Options(LogType::kIis, RuleSet::kCompact, false, false), slots.span());
+  Decider iis(Options(LogType::kIis, RuleSet::kCompact, false, false), slots.span());
   EXPECT_TRUE(iis.IsSuspiciousLine(Line("get", "-")));  // "-" is tested like any query
   EXPECT_TRUE(iis.IsSuspiciousLine(Line("get", "q=x3")));
   for (const LogType type : {LogType::kTomcat, LogType::kApache}) {
-    HitDecider decider(Options(type, RuleSet::kCompact, false, false), slots.span());
+    Decider decider(Options(type, RuleSet::kCompact, false, false), slots.span());
     EXPECT_FALSE(decider.IsSuspiciousLine(Line("get / http/1.1", "-")));
     EXPECT_FALSE(decider.IsSuspiciousLine(Line("get / http/1.1", "x3")));
   }
 }
 
 TEST(HitDeciderTest, StaticFilterLooksAtSubjectAOnly) {
-  HitDecider on(Options(LogType::kApache, RuleSet::kCompact, true, false), PlainSlots().span());
-  HitDecider off(Options(LogType::kApache, RuleSet::kCompact, false, false), PlainSlots().span());
+  Decider on(Options(LogType::kApache, RuleSet::kCompact, true, false), PlainSlots().span());
+  Decider off(Options(LogType::kApache, RuleSet::kCompact, false, false), PlainSlots().span());
   struct Case {
     std::string_view subject;
     bool dropped;
@@ -116,13 +129,13 @@ TEST(HitDeciderTest, StaticFilterLooksAtSubjectAOnly) {
     EXPECT_EQ(on.IsSuspiciousLine(Line(c.subject)), !c.dropped);
     EXPECT_TRUE(off.IsSuspiciousLine(Line(c.subject)));
   }
-  HitDecider iis(Options(LogType::kIis, RuleSet::kCompact, true, false), PlainSlots().span());
+  Decider iis(Options(LogType::kIis, RuleSet::kCompact, true, false), PlainSlots().span());
   EXPECT_TRUE(iis.IsSuspiciousLine(Line("get", "/s1x.jpg")));
   EXPECT_FALSE(iis.IsSuspiciousLine(Line("get.jpg", "s1x")));
 }
 
 TEST(HitDeciderTest, StatusFilterKeepsOnly200) {
-  HitDecider on(Options(LogType::kTomcat, RuleSet::kCompact, false, true), PlainSlots().span());
+  Decider on(Options(LogType::kTomcat, RuleSet::kCompact, false, true), PlainSlots().span());
   EXPECT_TRUE(on.IsSuspiciousLine(Line("s1x", {}, "200")));
   EXPECT_TRUE(on.IsSuspiciousLine(Line("s1x", {}, " 200")));
   EXPECT_TRUE(on.IsSuspiciousLine(Line("s1x", {}, "$c8")));
@@ -134,7 +147,7 @@ TEST(HitDeciderTest, StatusFilterKeepsOnly200) {
 }
 
 TEST(HitDeciderTest, StatusThatIsNoIntegerStopsTheRunOnlyWithTheFilterOn) {
-  HitDecider on(Options(LogType::kTomcat, RuleSet::kCompact, false, true), PlainSlots().span());
+  Decider on(Options(LogType::kTomcat, RuleSet::kCompact, false, true), PlainSlots().span());
   for (const std::string_view status : {"", "abc", "20 ", "-", "\x01\x02"}) {
     SCOPED_TRACE(status);
     try {
@@ -146,13 +159,13 @@ TEST(HitDeciderTest, StatusThatIsNoIntegerStopsTheRunOnlyWithTheFilterOn) {
       EXPECT_THAT(error.what(), ::testing::Not(::testing::HasSubstr("\x01")));
     }
   }
-  HitDecider off(Options(LogType::kTomcat, RuleSet::kCompact, false, false), PlainSlots().span());
+  Decider off(Options(LogType::kTomcat, RuleSet::kCompact, false, false), PlainSlots().span());
   EXPECT_TRUE(off.IsSuspiciousLine(Line("s1x", {}, "abc")));
   EXPECT_TRUE(off.IsSuspiciousLine(Line("s1x", {}, "")));
 }
 
 TEST(HitDeciderTest, StaticRequestIsDroppedBeforeItsStatusIsRead) {
-  HitDecider both(Options(LogType::kApache, RuleSet::kCompact, true, true), PlainSlots().span());
+  Decider both(Options(LogType::kApache, RuleSet::kCompact, true, true), PlainSlots().span());
   EXPECT_FALSE(both.IsSuspiciousLine(Line("get /a.png http/1.1", {}, "abc")));
   EXPECT_THROW(both.IsSuspiciousLine(Line("get /a.php http/1.1", {}, "abc")), LineError);
 }
@@ -160,7 +173,7 @@ TEST(HitDeciderTest, StaticRequestIsDroppedBeforeItsStatusIsRead) {
 // Verdicts of repeated subjects are remembered; they must be the ones the slots give, also
 // when many subjects share or replace remembered entries, and for long subjects.
 TEST(HitDeciderTest, RepeatedSubjectsKeepTheirVerdicts) {
-  HitDecider decider(Options(LogType::kApache, RuleSet::kBroad, false, false), PlainSlots().span());
+  Decider decider(Options(LogType::kApache, RuleSet::kBroad, false, false), PlainSlots().span());
   std::vector<std::pair<std::string, bool>> subjects;
   for (int i = 0; i < 20000; ++i) {
     std::string subject = "get /item?id=" + std::to_string(i);
@@ -177,11 +190,40 @@ TEST(HitDeciderTest, RepeatedSubjectsKeepTheirVerdicts) {
 
 TEST(HitDeciderTest, SlotErrorIsRaisedAgainForTheSameSubject) {
   const TestSlots slots({"first", "(", "x", "x", "x", "x"});
-  HitDecider decider(Options(LogType::kTomcat, RuleSet::kCompact, false, false), slots.span());
+  Decider decider(Options(LogType::kTomcat, RuleSet::kCompact, false, false), slots.span());
   for (int i = 0; i < 3; ++i) {
     EXPECT_THROW(decider.IsSuspiciousLine(Line("none")), ERegularExpressionError);
     EXPECT_TRUE(decider.IsSuspiciousLine(Line("first")));
   }
+}
+
+// The verdict tells why a line is no hit, and for a hit which slot matched first on which
+// subject.
+TEST(HitDeciderTest, VerdictNamesTheFateAndTheFirstMatchingSlot) {
+  struct Case {
+    TLogLine line;
+    LineFate fate;
+    std::size_t slot;
+    bool on_subject_b;
+  };
+  const Case cases[] = {
+      {Line("get.jpg", "s1x"), LineFate::kStaticDropped, 0, false},
+      {Line("get", "s1x", "404"), LineFate::kStatusDropped, 0, false},
+      {Line("s5x s3x", "s1x"), LineFate::kHit, 2, false},
+      {Line("get", "s6x s4x"), LineFate::kHit, 3, true},
+      {Line("get", "s7x"), LineFate::kClean, 0, false},
+  };
+  Decider iis(Options(LogType::kIis, RuleSet::kCompact, true, true), PlainSlots().span());
+  for (const Case& c : cases) {
+    const HitVerdict verdict = iis.Decide(c.line);
+    EXPECT_EQ(verdict.fate, c.fate) << c.line.SubjectA << " " << c.line.SubjectB;
+    if (c.fate != LineFate::kHit) continue;
+    EXPECT_EQ(verdict.slot, c.slot) << c.line.SubjectA;
+    EXPECT_EQ(verdict.on_subject_b, c.on_subject_b) << c.line.SubjectA;
+  }
+  const TestSlots hostile({"(\\w+\\s?)+$", "x", "x", "x", "x", "x"});
+  Decider limited(Options(LogType::kApache, RuleSet::kCompact, false, false), hostile.span());
+  EXPECT_EQ(limited.Decide(Line(std::string(100000, 'a') + "!")).fate, LineFate::kLimited);
 }
 
 TEST(HitDeciderTest, StaticPatternIsTheFixedText) {

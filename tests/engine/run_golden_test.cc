@@ -109,9 +109,6 @@ TEST_P(GoldenTest, ResultFileMatchesTheApprovedOne) {
     options.jobs = jobs;
     RunTuning tuning;
     tuning.block_bytes = jobs == 1 ? std::size_t{1} << 20 : 512;
-    // The approved files come from runs without the prefilter (small inputs); it must
-    // change nothing.
-    tuning.prefilter_min_bytes = 0;
     try {
       RunAnalysisTuned({fs::path(OSTREL_SOURCE_DIR) / c.input}, result, options, *reader_, sink, {},
                        tuning);

@@ -152,13 +152,10 @@ class RunTest : public testing::Test {
   }
 
   RunSummary Run(const std::vector<fs::path>& inputs, const RunOptions& options,
-                 std::size_t block_bytes = std::size_t{1} << 20, std::stop_token stop = {},
-                 bool prefilter = true) {
+                 std::size_t block_bytes = std::size_t{1} << 20, std::stop_token stop = {}) {
     RunTuning tuning;
     tuning.cipher_slots = slot_views_;
     tuning.block_bytes = block_bytes;
-    tuning.prefilter = prefilter;
-    tuning.prefilter_min_bytes = 0;
     return RunAnalysisTuned(inputs, result_, options, ipdb_, sink_, std::move(stop), tuning);
   }
 
@@ -399,8 +396,7 @@ TEST_P(ErrorTest, ErrorNamesTheLineAndEveryJobCountWritesTheSame) {
       std::uint64_t line = 0;
       std::string message;
       try {
-        // The prefilter must change nothing; try without it on half of the runs.
-        Run({input}, options, block, {}, block == 4096);
+        Run({input}, options, block, {});
       } catch (const RunError& error) {
         line = error.line();
         message = error.what();
@@ -457,71 +453,6 @@ INSTANTIATE_TEST_SUITE_P(
                   ManyLines(LogType::kApache, 3000, 0, ""),
                   1}),
     [](const testing::TestParamInfo<ErrorCase>& info) { return info.param.name; });
-
-TEST_F(RunFileTest, PrefilterChangesNothingForAnyTypeOrOption) {
-  SetPatterns({"union\\s+select", "<script", "(?<=/)\\.\\./", "jndi:", "\\.php$", "a.b",
-               "(['\"])x\\1", "^post "});
-  const std::vector<std::string> urls = {"/",
-                                         "/a.png?<script>",
-                                         "/x.css <script>",
-                                         "/?q=UNION  SELECT",
-                                         "/../../etc",
-                                         "/x/../",
-                                         "/?x=${jndi:ldap://a}",
-                                         "/shell.php",
-                                         "/a中b",
-                                         "/?'x'",
-                                         "/?\"x'",
-                                         "/index.html",
-                                         "/?q=a\xC2\x85"
-                                         "b",
-                                         "/\xD6\xD0\xCE\xC4<script>"};
-  std::string apache;
-  std::string iis;
-  int n = 0;
-  for (const std::string& url : urls) {
-    for (const char* status : {"200", "404"}) {
-      for (const char* method : {"GET", "POST"}) {
-        ++n;
-        apache += "8.8.8." + std::to_string(n % 5) + " - - [x] \"" + method + " " + url +
-                  " HTTP/1.1\" " + status + " 5 \"-\" \"ua\"\n";
-        const std::string query =
-            url.find('?') == std::string::npos ? "-" : url.substr(url.find('?') + 1);
-        iis += "2026-12-01 00:00:00 10.0.0.1 " + std::string(method) + " " +
-               url.substr(0, url.find('?')) + " " + query + " 80 - 8.8.8.8 ua " + status +
-               " 0 0 1 1 1\r\n";
-      }
-    }
-  }
-  const fs::path apache_log = File("apache.log", apache);
-  const fs::path iis_log = File("iis.log", iis);
-  for (const LogType type : {LogType::kIis, LogType::kTomcat, LogType::kApache}) {
-    for (int variant = 0; variant < 8; ++variant) {
-      RunOptions options;
-      options.log_type = type;
-      options.rule_set = variant & 1 ? RuleSet::kBroad : RuleSet::kCompact;
-      options.drop_static = (variant & 2) == 0;
-      options.status_200_only = (variant & 4) == 0;
-      const fs::path input = type == LogType::kIis ? iis_log : apache_log;
-      std::string results[2];
-      for (const bool prefilter : {false, true}) {
-        SetResult(dir_ / (prefilter ? "on.log" : "off.log"));
-        try {
-          Run({input}, options, 1 << 20, {}, prefilter);
-        } catch (const RunError& error) {
-          results[prefilter] = std::string("error ") + error.what();
-        }
-        results[prefilter] += ReadBytes(result_);
-      }
-      EXPECT_EQ(results[1], results[0])
-          << "type " << static_cast<int>(type) << " variant " << variant;
-      // Tomcat reads these lines' status after the agent's quote and stops at once.
-      if (results[1].rfind("error", 0) != 0) {
-        EXPECT_NE(results[1].find("\r\n"), results[1].rfind("\r\n")) << "no hits at all";
-      }
-    }
-  }
-}
 
 TEST_F(RunFileTest, RuleCompileErrorNamesFileAndLine) {
   SetPatterns({"(unclosed"});

@@ -1,0 +1,105 @@
+#include "rules/compiled_rule_set.h"
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "rules/is_match.h"
+#include "rules/new_des.h"
+#include "tests/rules/match_cases.h"
+
+namespace ostrel {
+namespace {
+
+class Slots {
+ public:
+  explicit Slots(const std::vector<std::string>& patterns) {
+    for (const std::string& pattern : patterns) hex_.push_back(EncryptToHexText(pattern, "tarvin"));
+    views_.assign(hex_.begin(), hex_.end());
+  }
+  std::span<const std::string_view> span() const { return views_; }
+
+ private:
+  std::vector<std::string> hex_;
+  std::vector<std::string_view> views_;
+};
+
+// The first slot IsMatch says matches, deciphering every slot afresh.
+std::optional<std::size_t> FirstMatch(std::span<const std::string_view> slots,
+                                      std::string_view subject) {
+  for (std::size_t i = 0; i < slots.size(); ++i) {
+    if (IsMatch(subject, DecryptHexText(slots[i], "tarvin"))) return i;
+  }
+  return std::nullopt;
+}
+
+// One set shared by several threads answers as deciphering and compiling for every test.
+TEST(CompiledRuleSetTest, SharedByThreadsAnswersAsIsMatch) {
+  std::vector<std::string> patterns;
+  for (const MatchCase& c : kMatchCases) patterns.emplace_back(c.pattern);
+  const Slots slots(patterns);
+  const CompiledRuleSet rules(slots.span(), patterns.size());
+  ASSERT_EQ(rules.slot_count(), patterns.size());
+  std::vector<std::optional<std::size_t>> expected;
+  for (const MatchCase& c : kMatchCases) expected.push_back(FirstMatch(slots.span(), c.subject));
+
+  std::vector<int> wrong(4, 0);
+  {
+    std::vector<std::jthread> threads;
+    for (int t = 0; t < 4; ++t) {
+      threads.emplace_back([&, t] {
+        RuleScratch scratch = rules.MakeScratch();
+        for (int pass = 0; pass < 50; ++pass) {
+          for (std::size_t i = 0; i < std::size(kMatchCases); ++i) {
+            const RuleVerdict verdict = rules.Test(kMatchCases[i].subject, scratch);
+            const bool right = expected[i] ? verdict.matched() && verdict.slot == *expected[i]
+                                           : verdict.outcome == RuleOutcome::kNoMatch;
+            wrong[t] += right ? 0 : 1;
+          }
+        }
+      });
+    }
+  }
+  for (int t = 0; t < 4; ++t) EXPECT_EQ(wrong[t], 0) << "thread " << t;
+}
+
+TEST(CompiledRuleSetTest, SlotThatDoesNotCompileRaisesAtEveryUse) {
+  const Slots slots({"first", "(", "x"});
+  const CompiledRuleSet rules(slots.span(), 3);
+  RuleScratch scratch = rules.MakeScratch();
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_THROW(rules.Test("none", scratch), ERegularExpressionError);
+    const RuleVerdict verdict = rules.Test("first", scratch);
+    EXPECT_TRUE(verdict.matched());
+    EXPECT_EQ(verdict.slot, 0U);
+  }
+}
+
+TEST(CompiledRuleSetTest, OnlyTheSetsSlotsAreTested) {
+  const Slots slots({"a1", "a2", "a3"});
+  const CompiledRuleSet rules(slots.span(), 2);
+  RuleScratch scratch = rules.MakeScratch();
+  EXPECT_EQ(rules.Test("a2 a3", scratch).slot, 1U);
+  EXPECT_EQ(rules.Test("a3", scratch).outcome, RuleOutcome::kNoMatch);
+}
+
+// A test that stops at a limit is its own outcome, unless a later slot matches.
+TEST(CompiledRuleSetTest, LimitIsReportedWhenNoSlotMatches) {
+  const Slots slots({"(\\w+\\s?)+$", "never"});
+  const CompiledRuleSet rules(slots.span(), 2);
+  RuleScratch scratch = rules.MakeScratch();
+  std::string subject(1 << 20, 'a');
+  subject.back() = '!';
+  EXPECT_EQ(rules.Test(subject, scratch).outcome, RuleOutcome::kLimit);
+  subject += " never";
+  const RuleVerdict verdict = rules.Test(subject, scratch);
+  EXPECT_TRUE(verdict.matched());
+  EXPECT_EQ(verdict.slot, 1U);
+}
+
+}  // namespace
+}  // namespace ostrel
