@@ -74,7 +74,8 @@ void BM_ReadBlocksAndSplitLines(benchmark::State& state) {
   const fs::path& log = GeneratedLog();
   for (auto _ : state) {
     InputFile file(log);
-    ChunkReader reader(file, std::size_t{1} << 20);
+    LogStream stream(file);
+    ChunkReader reader(stream, std::size_t{1} << 20);
     Chunk chunk;
     std::string scratch;
     std::size_t lines = 0;

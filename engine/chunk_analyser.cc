@@ -4,15 +4,27 @@
 #include <exception>
 
 #include "engine/line_error.h"
-#include "engine/result_writer.h"
+#include "engine/reading_hint.h"
 #include "engine/text_decode.h"
 
 namespace ostrel {
+namespace {
+
+ArenaText Keep(std::string& arena, std::string_view text) {
+  const ArenaText kept{arena.size(), text.size()};
+  arena.append(text);
+  return kept;
+}
+
+}  // namespace
 
 void ChunkResult::Clear() {
+  arena.clear();
   hits.clear();
-  hit_count = 0;
+  counts = LineCounts{};
   lines = 0;
+  first_layout = LineLayout::kUnknown;
+  first_fields.reset();
   failed = false;
   error.clear();
   cancelled = false;
@@ -20,21 +32,95 @@ void ChunkResult::Clear() {
 
 ChunkAnalyser::ChunkAnalyser(const RunOptions& options, const TQQWry& ipdb,
                              const CompiledRuleSet& rules)
-    : encoding_(options.encoding),
+    : log_type_(options.log_type),
       locator_(ipdb),
       extractor_(options.log_type, locator_),
       decider_(options, rules) {}
 
 void ChunkAnalyser::AnalyseLine(char* begin, std::size_t size, ChunkResult& result) {
   const std::string_view text = DecodeLine(DropCarriageReturns(begin, size), scratch_);
-  const std::optional<TLogLine> line = extractor_.ExtractLogLine(text);
-  if (!line) return;
-  if (!decider_.IsSuspiciousLine(*line)) return;
-  AppendResultLine(line->Line, encoding_, result.hits);
-  ++result.hit_count;
+  LineCounts& counts = result.counts;
+  SkipReason reason = SkipReason::kNone;
+  const TLogLine* line = extractor_.Take(text, reason);
+  if (line == nullptr) {
+    switch (reason) {
+      case SkipReason::kComment:
+        ++counts.comments;
+        break;
+      case SkipReason::kProtocol:
+        ++counts.other_protocol;
+        break;
+      case SkipReason::kNotHttp:
+        ++counts.not_http;
+        break;
+      case SkipReason::kShape:
+      case SkipReason::kNone:
+        ++counts.wrong_shape;
+        break;
+    }
+    return;
+  }
+  HitVerdict verdict;
+  try {
+    verdict = decider_.Decide(*line);
+  } catch (const LineError& error) {
+    // The auto type reads logs of every layout, so a line whose status cannot be read is
+    // counted, not a reason to stop.
+    if (error.kind() == LineError::Kind::kStatusNotInteger && log_type_ == LogType::kAuto) {
+      ++counts.wrong_shape;
+      return;
+    }
+    if (error.kind() == LineError::Kind::kStatusNotInteger) {
+      throw LineError::StatusNotInteger(line->StatusText, ReadingHint(log_type_, text));
+    }
+    throw;
+  }
+  ++counts.examined;
+  if (result.first_layout == LineLayout::kUnknown) {
+    result.first_layout = line->Layout;
+    if (line->Layout == LineLayout::kW3c) result.first_fields = extractor_.w3c_fields();
+  }
+  switch (verdict.fate) {
+    case LineFate::kStaticDropped:
+      ++counts.static_dropped;
+      return;
+    case LineFate::kStatusDropped:
+      ++counts.status_dropped;
+      return;
+    case LineFate::kLimited:
+      ++counts.limited;
+      return;
+    case LineFate::kClean:
+      return;
+    case LineFate::kHit:
+      break;
+  }
+  if (!extractor_.Complete()) ++counts.unlocated;
+  StoreHit(*line, verdict, result);
 }
 
-void ChunkAnalyser::Analyse(Chunk& chunk, ChunkResult& result, const std::atomic<bool>& cancel) {
+void ChunkAnalyser::StoreHit(const TLogLine& line, const HitVerdict& verdict, ChunkResult& result) {
+  std::string& arena = result.arena;
+  StoredHit hit;
+  hit.line_index = result.lines;
+  hit.line = Keep(arena, line.Line);
+  hit.client = Keep(arena, line.Client);
+  hit.location = Keep(arena, line.Location);
+  hit.subject = Keep(arena, line.SubjectA);
+  hit.subject_b = Keep(arena, line.SubjectB);
+  hit.status = Keep(arena, line.StatusText);
+  hit.method = Keep(arena, line.Method);
+  hit.time = Keep(arena, line.Time);
+  hit.slot = verdict.slot;
+  hit.on_subject_b = verdict.on_subject_b;
+  hit.layout = line.Layout;
+  result.hits.push_back(hit);
+  ++result.counts.hits;
+}
+
+void ChunkAnalyser::Analyse(Chunk& chunk, const std::optional<W3cFields>& fields,
+                            ChunkResult& result, const std::atomic<bool>& cancel) {
+  if (log_type_ == LogType::kAuto) extractor_.SetW3cFields(fields);
   char* p = chunk.bytes.get();
   char* const end = p + chunk.size;
   unsigned until_check = 0;
@@ -58,6 +144,7 @@ void ChunkAnalyser::Analyse(Chunk& chunk, ChunkResult& result, const std::atomic
       return;
     }
     ++result.lines;
+    ++result.counts.read;
     p = feed != nullptr ? feed + 1 : end;
   }
 }

@@ -30,14 +30,14 @@ LineError LineError::TooFewFields(std::size_t field_count) {
                        "请选择正确的日志类型，或修正该行后重试。");
 }
 
-LineError LineError::StatusNotInteger(std::string_view status_text) {
+LineError LineError::StatusNotInteger(std::string_view status_text, std::string_view hint) {
   const std::string shown =
       status_text.empty() ? std::string("状态码为空") : "状态码“" + Printable(status_text) + "”";
+  const std::string advice =
+      hint.empty() ? std::string("该日志可能不是所选的日志类型") : std::string(hint);
   return LineError(Kind::kStatusNotInteger,
-                   shown +
-                       "不是整数：该日志可能不是所选的日志类型（带引用站点和浏览器字段的日志"
-                       "请选 Apache/Ngnix）。请选择正确的日志类型，或关闭“状态码 200 (成功)”"
-                       "过滤后重试。");
+                   shown + "不是整数：" + advice +
+                       "。请选择能读取此日志的类型，或关闭“状态码 200 (成功)”过滤后重试。");
 }
 
 }  // namespace ostrel

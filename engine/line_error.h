@@ -20,7 +20,9 @@ class LineError : public std::runtime_error {
   static LineError TooFewFields(std::size_t field_count);
   // The error for a status text that the status filter cannot read as an integer. Control
   // characters of `status_text` are shown escaped, so the message is always printable.
-  static LineError StatusNotInteger(std::string_view status_text);
+  // `hint` says what the line holds and which type or option reads it (ReadingHint); when
+  // empty, a general advice is given.
+  static LineError StatusNotInteger(std::string_view status_text, std::string_view hint = {});
 
   Kind kind() const { return kind_; }
 

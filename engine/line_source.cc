@@ -1,12 +1,16 @@
 #include "engine/line_source.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <string>
+
+#include "engine/stop_waker.h"
 
 #ifdef __SSE2__
 #include <emmintrin.h>
@@ -16,12 +20,14 @@ namespace ostrel {
 namespace {
 
 constexpr std::size_t kCountBlockBytes = std::size_t{1} << 20;
+// Compressed bytes are read in pieces of this size.
+constexpr std::size_t kInputBytes = std::size_t{256} << 10;
 
 std::string ErrnoText(int error) { return std::strerror(error); }
 
 }  // namespace
 
-InputFile::InputFile(const std::filesystem::path& path) {
+InputFile::InputFile(const std::filesystem::path& path, const StopWaker* waker) : waker_(waker) {
   if (path == "-") {
     fd_ = 0;
     return;
@@ -38,6 +44,7 @@ InputFile::InputFile(const std::filesystem::path& path) {
     throw InputError(ErrnoText(error));
   }
   regular_ = S_ISREG(info.st_mode);
+  if (regular_) size_at_open_ = static_cast<std::uint64_t>(info.st_size);
   if (S_ISDIR(info.st_mode)) {
     ::close(fd_);
     fd_ = -1;
@@ -56,9 +63,13 @@ std::size_t InputFile::Read(char* buffer, std::size_t size) {
   std::size_t done = 0;
   // Fill the whole buffer where the source allows, so pipes give blocks as large as files.
   while (done < size) {
+    // A pipe or terminal may hold the read for as long as the writer likes; a stop request
+    // ends the wait, and what was read so far counts as the end of the input.
+    if (!regular_ && waker_ != nullptr && !waker_->Wait(fd_, POLLIN)) break;
     const ssize_t got = ::read(fd_, buffer + done, size - done);
     if (got > 0) {
       done += static_cast<std::size_t>(got);
+      bytes_read_ += static_cast<std::uint64_t>(got);
       continue;
     }
     if (got == 0) break;
@@ -67,6 +78,131 @@ std::size_t InputFile::Read(char* buffer, std::size_t size) {
     throw InputError(ErrnoText(errno));
   }
   return done;
+}
+
+bool InputFile::Shrank() const {
+  if (!regular_) return false;
+  struct stat info {};
+  if (::fstat(fd_, &info) == 0 && static_cast<std::uint64_t>(info.st_size) < size_at_open_) {
+    return true;
+  }
+  return bytes_read_ < size_at_open_;
+}
+
+LogStream::LogStream(InputFile& file)
+    : file_(file), input_(std::make_unique_for_overwrite<unsigned char[]>(kInputBytes)) {
+  // The magic bytes: at most six, but a pipe may give them a few at a time.
+  while (input_end_ < 6 && Refill()) {
+  }
+  compression_ = DetectCompression(
+      {reinterpret_cast<const char*>(input_.get()) + input_begin_, input_end_ - input_begin_});
+  if (compression_ != Compression::kNone) {
+    try {
+      decompressor_ = Decompressor::For(compression_);
+    } catch (const std::runtime_error& error) {
+      throw InputError(error.what());
+    }
+  }
+}
+
+LogStream::~LogStream() = default;
+
+bool LogStream::Refill() {
+  if (file_done_) return false;
+  if (input_begin_ > 0) {
+    std::memmove(input_.get(), input_.get() + input_begin_, input_end_ - input_begin_);
+    input_end_ -= input_begin_;
+    input_begin_ = 0;
+  }
+  if (input_end_ == kInputBytes) return true;
+  const std::size_t got =
+      file_.Read(reinterpret_cast<char*>(input_.get()) + input_end_, kInputBytes - input_end_);
+  if (got == 0) {
+    file_done_ = true;
+    return false;
+  }
+  input_end_ += got;
+  return true;
+}
+
+std::string_view LogStream::Peek() {
+  while (peeked_.size() - peeked_begin_ < kPeekBytes) {
+    const std::size_t have = peeked_.size();
+    peeked_.resize(peeked_begin_ + kPeekBytes);
+    const std::size_t got = compression_ == Compression::kNone
+                                ? ReadPlain(peeked_.data() + have, peeked_.size() - have)
+                                : ReadCompressed(peeked_.data() + have, peeked_.size() - have);
+    peeked_.resize(have + got);
+    if (got == 0) break;
+  }
+  return std::string_view(peeked_).substr(peeked_begin_);
+}
+
+std::size_t LogStream::Read(char* buffer, std::size_t size) {
+  if (peeked_begin_ < peeked_.size()) {
+    const std::size_t n = std::min(size, peeked_.size() - peeked_begin_);
+    std::memcpy(buffer, peeked_.data() + peeked_begin_, n);
+    peeked_begin_ += n;
+    if (peeked_begin_ == peeked_.size()) {
+      peeked_.clear();
+      peeked_begin_ = 0;
+    }
+    return n;
+  }
+  return compression_ == Compression::kNone ? ReadPlain(buffer, size)
+                                            : ReadCompressed(buffer, size);
+}
+
+std::size_t LogStream::ReadPlain(char* buffer, std::size_t size) {
+  if (input_begin_ < input_end_) {
+    const std::size_t n = std::min(size, input_end_ - input_begin_);
+    std::memcpy(buffer, input_.get() + input_begin_, n);
+    input_begin_ += n;
+    return n;
+  }
+  return file_done_ ? 0 : file_.Read(buffer, size);
+}
+
+std::size_t LogStream::ReadCompressed(char* buffer, std::size_t size) {
+  auto* out = reinterpret_cast<unsigned char*>(buffer);
+  std::size_t out_left = size;
+  while (out_left == size && !stream_done_) {
+    if (input_begin_ == input_end_) Refill();
+    const unsigned char* in = input_.get() + input_begin_;
+    std::size_t in_left = input_end_ - input_begin_;
+    const std::size_t in_before = in_left;
+    const std::size_t out_before = out_left;
+    bool ended;
+    try {
+      ended = decompressor_->Step(in, in_left, out, out_left);
+    } catch (const std::runtime_error& error) {
+      throw InputError(error.what());
+    }
+    input_begin_ += in_before - in_left;
+    if (ended) {
+      // Another member or frame of the same kind may follow (`cat a.gz b.gz`); anything
+      // else after the end is not ours to read, as gzip ignores trailing garbage.
+      while (input_end_ - input_begin_ < 6 && Refill()) {
+      }
+      const std::string_view next(reinterpret_cast<const char*>(input_.get()) + input_begin_,
+                                  input_end_ - input_begin_);
+      if (DetectCompression(next) == compression_) {
+        decompressor_->Restart();
+      } else {
+        stream_done_ = true;
+      }
+      continue;
+    }
+    if (in_before == in_left && out_before == out_left) {
+      // No progress: the decompressor wants more than we hold.
+      const std::size_t held = input_end_ - input_begin_;
+      if (!Refill() || input_end_ - input_begin_ == held) {
+        throw InputError(std::string(CompressionName(compression_)) +
+                         " 数据不完整：文件在压缩流结束之前就结束了");
+      }
+    }
+  }
+  return size - out_left;
 }
 
 std::uint64_t CountLineFeeds(std::string_view text) {
@@ -119,8 +255,8 @@ std::uint64_t CountFileLines(const std::filesystem::path& path) {
   return lines + (last != '\n' ? 1 : 0);
 }
 
-ChunkReader::ChunkReader(InputFile& file, std::size_t block_size)
-    : file_(file), block_size_(std::max<std::size_t>(block_size, 4096)) {}
+ChunkReader::ChunkReader(LogStream& stream, std::size_t block_size)
+    : stream_(stream), block_size_(std::max<std::size_t>(block_size, 4096)) {}
 
 bool ChunkReader::Next(Chunk& chunk) {
   if (done_) return false;
@@ -149,7 +285,7 @@ bool ChunkReader::Next(Chunk& chunk) {
     }
     std::size_t got;
     try {
-      got = file_.Read(chunk.bytes.get() + chunk.size, chunk.capacity - chunk.size);
+      got = stream_.Read(chunk.bytes.get() + chunk.size, chunk.capacity - chunk.size);
     } catch (...) {
       done_ = true;
       throw;

@@ -1,8 +1,12 @@
 #include "engine/log_line.h"
 
+#include <arpa/inet.h>
+
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 
+#include "engine/field_cursor.h"
 #include "engine/ip_locator.h"
 #include "engine/line_error.h"
 
@@ -18,18 +22,6 @@ constexpr std::size_t kIisMinFields = kIisStatusField + 1;
 
 // Characters a status text is made of.
 constexpr std::size_t kStatusChars = 3;
-
-bool IsBlankOrControl(char c) { return static_cast<unsigned char>(c) <= 32; }
-bool IsFieldSeparator(char c) {
-  const auto code = static_cast<unsigned char>(c);
-  return code >= 1 && code <= 32;
-}
-
-std::string_view TrimControls(std::string_view text) {
-  while (!text.empty() && IsBlankOrControl(text.front())) text.remove_prefix(1);
-  while (!text.empty() && IsBlankOrControl(text.back())) text.remove_suffix(1);
-  return text;
-}
 
 // The byte offset one UTF-8 character after `pos` (or the end).
 std::size_t NextChar(std::string_view text, std::size_t pos) {
@@ -49,35 +41,6 @@ std::string_view CharsAt(std::string_view text, std::size_t pos, std::size_t ski
   return text.substr(pos, end - pos);
 }
 
-// Walks the fields of a text: the stretches between runs of codes 1 to 32.
-class FieldCursor {
- public:
-  explicit FieldCursor(std::string_view text) : text_(text) {}
-
-  // Advances to the next field; false at the end of the text.
-  bool Next() {
-    while (pos_ < text_.size() && IsFieldSeparator(text_[pos_])) ++pos_;
-    if (pos_ >= text_.size()) return false;
-    const std::size_t start = pos_;
-    while (pos_ < text_.size() && !IsFieldSeparator(text_[pos_])) ++pos_;
-    field_ = text_.substr(start, pos_ - start);
-    return true;
-  }
-  std::string_view field() const { return field_; }
-
- private:
-  std::string_view text_;
-  std::size_t pos_ = 0;
-  std::string_view field_;
-};
-
-std::size_t CountFields(std::string_view text) {
-  FieldCursor cursor(text);
-  std::size_t count = 0;
-  while (cursor.Next()) ++count;
-  return count;
-}
-
 // The client address text that types 1 and 2 require at the start of the line: the text
 // up to and including the first space must be an IPv4 address.
 bool BeginsWithAddress(std::string_view line) {
@@ -91,93 +54,224 @@ bool BeginsWithAddress(std::string_view line) {
 LineExtractor::LineExtractor(LogType log_type, IpLocator& locator)
     : log_type_(log_type), locator_(&locator) {}
 
-std::optional<TLogLine> LineExtractor::ExtractLogLine(std::string_view line) {
-  // "#" is unaffected by lower-casing, so the raw line can be tested before any copy.
-  if (line.find('#') != std::string_view::npos) return std::nullopt;
-  const std::string_view trimmed = TrimControls(line);
-
+void LineExtractor::LowerIntoWork(std::string_view trimmed, bool quotes_to_dash) {
   work_.resize(trimmed.size());
-  const bool iis = log_type_ == LogType::kIis;
   for (std::size_t i = 0; i < trimmed.size(); ++i) {
-    char c = trimmed[i];
-    if (static_cast<unsigned char>(c - 'A') < 26) {
-      c = static_cast<char>(c + ('a' - 'A'));
-    } else if (iis && c == '"') {
-      c = '-';
-    }
+    char c = LowerAscii(trimmed[i]);
+    if (quotes_to_dash && c == '"') c = '-';
     work_[i] = c;
   }
-  return iis ? ExtractIis() : ExtractQuoted();
 }
 
-std::optional<TLogLine> LineExtractor::ExtractIis() {
+const TLogLine* LineExtractor::Take(std::string_view line, SkipReason& reason) {
+  taken_ = TLogLine{};
+  completed_ = false;
+  if (log_type_ == LogType::kAuto) {
+    reason = TakeAuto(TrimControls(line));
+  } else if (line.find('#') != std::string_view::npos) {
+    // "#" is unaffected by lower-casing, so the raw line can be tested before any copy.
+    reason = SkipReason::kComment;
+  } else {
+    LowerIntoWork(TrimControls(line), log_type_ == LogType::kIis);
+    reason = log_type_ == LogType::kIis ? TakeIis() : TakeQuoted();
+  }
+  return reason == SkipReason::kNone ? &taken_ : nullptr;
+}
+
+std::optional<TLogLine> LineExtractor::ExtractLogLine(std::string_view line) {
+  SkipReason reason = SkipReason::kNone;
+  if (Take(line, reason) == nullptr) return std::nullopt;
+  Complete();
+  return taken_;
+}
+
+SkipReason LineExtractor::TakeIis() {
   const std::string_view text = work_;
   std::string_view fields[kIisMinFields];
   FieldCursor cursor(text);
   std::size_t count = 0;
   while (count < kIisMinFields && cursor.Next()) fields[count++] = cursor.field();
   if (count < kIisMinFields) throw LineError::TooFewFields(CountFields(text));
-
-  const std::string_view address = fields[kIisClientField];
-  InsertLocation(address, locator_->Locate(address));
-  return TLogLine{line_, fields[kIisMethodField], fields[kIisQueryField], fields[kIisStatusField]};
+  taken_.SubjectA = fields[kIisMethodField];
+  taken_.SubjectB = fields[kIisQueryField];
+  taken_.StatusText = fields[kIisStatusField];
+  taken_.Client = fields[kIisClientField];
+  taken_.Method = fields[kIisMethodField];
+  // Date and time, the first two fields.
+  taken_.Time = text.substr(0, fields[1].data() + fields[1].size() - text.data());
+  taken_.Layout = LineLayout::kIis;
+  return SkipReason::kNone;
 }
 
-std::optional<TLogLine> LineExtractor::ExtractQuoted() {
+SkipReason LineExtractor::TakeQuoted() {
   const std::string_view text = work_;
-  if (!BeginsWithAddress(text)) return std::nullopt;
+  if (!BeginsWithAddress(text)) return SkipReason::kShape;
 
   const std::size_t first_quote = text.find('"');
-  if (first_quote == std::string_view::npos) return std::nullopt;
+  if (first_quote == std::string_view::npos) return SkipReason::kShape;
+  const bool tomcat = log_type_ == LogType::kTomcat;
   std::string_view request;
-  if (log_type_ == LogType::kTomcat) {
+  if (tomcat) {
     const std::size_t last_quote = text.rfind('"');
-    if (last_quote <= first_quote) return std::nullopt;
+    if (last_quote <= first_quote) return SkipReason::kShape;
     // From after the first quote up to and including the last one: with referrer and
     // user agent fields the request runs through them.
     request = text.substr(first_quote + 1, last_quote - first_quote);
   } else {
     const std::string_view rest = text.substr(first_quote + 1);
-    if (rest.find('"') == std::string_view::npos) return std::nullopt;
+    if (rest.find('"') == std::string_view::npos) return SkipReason::kShape;
     const std::size_t protocol_end = rest.find("/1.1\"");
     // A request of another protocol version (or none before "/1.1") is not analysed.
-    if (protocol_end == std::string_view::npos || protocol_end == 0) return std::nullopt;
+    if (protocol_end == std::string_view::npos || protocol_end == 0) {
+      return SkipReason::kProtocol;
+    }
     request = rest.substr(0, protocol_end + 4);
   }
-
   FieldCursor cursor(text);
   cursor.Next();  // the address check guarantees a first field
-  const std::string_view address = cursor.field();
-  InsertLocation(address, locator_->Locate(address));
-  const std::string_view out = line_;
-
-  std::string_view status;
-  if (log_type_ == LogType::kTomcat) {
-    // Measured from the last quote of the output line: past it and one more character.
-    status = CharsAt(out, out.rfind('"'), 2, kStatusChars);
-  } else {
-    const std::size_t request_at = out.find(request);
-    if (request_at != std::string_view::npos) {
-      // Past the request, its closing quote and the space after it.
-      status = CharsAt(out, request_at + request.size(), 2, kStatusChars);
-    } else {
-      // The request held the client address and gained the location, so it is no longer
-      // in the output line as it was. Read the status where it stands behind the request:
-      // the insertion never changes the characters right after the closing quote, since an
-      // address holds neither quote nor blank.
-      status = CharsAt(text, first_quote + 1 + request.size(), 2, kStatusChars);
-    }
+  taken_.Client = cursor.field();
+  taken_.SubjectA = request;
+  taken_.Method = request.substr(0, request.find(' '));
+  if (const std::size_t open = text.find('['); open < first_quote) {
+    const std::size_t close = text.find(']', open);
+    if (close < first_quote) taken_.Time = text.substr(open + 1, close - open - 1);
   }
-  return TLogLine{out, request, std::string_view(), status};
+  taken_.Layout = tomcat ? LineLayout::kTomcat : LineLayout::kApache;
+
+  // The status is read from the output line, which holds the location. Inserting it
+  // changes nothing after the last quote (an address holds no quote and no blank), nor the
+  // request's position relative to its own closing quote, so it can be read from the line
+  // without the location - unless the request also occurs earlier in the line, where the
+  // search in the output line would find it first. That case gets the output line now.
+  if (tomcat) {
+    // Measured from the last quote: past it and one more character.
+    taken_.StatusText = CharsAt(text, text.rfind('"'), 2, kStatusChars);
+  } else if (text.substr(0, first_quote + request.size()).find(request) < first_quote + 1) {
+    Complete();
+    const std::string_view out = taken_.Line;
+    const std::size_t request_at = out.find(request);
+    taken_.StatusText = request_at != std::string_view::npos
+                            ? CharsAt(out, request_at + request.size(), 2, kStatusChars)
+                            : CharsAt(text, first_quote + 1 + request.size(), 2, kStatusChars);
+  } else {
+    // Past the request, its closing quote and the space after it. A request that holds the
+    // client address gains the location too; the characters behind it stay the same.
+    taken_.StatusText = CharsAt(text, first_quote + 1 + request.size(), 2, kStatusChars);
+  }
+  return SkipReason::kNone;
 }
 
-void LineExtractor::InsertLocation(std::string_view address, std::string_view location) {
+SkipReason LineExtractor::TakeAuto(std::string_view trimmed) {
+  if (trimmed.empty()) return SkipReason::kShape;
+  if (trimmed.front() == '#') {
+    // Only W3C directives begin with "#"; IIS writes a new "#Fields:" after every restart.
+    if (std::optional<W3cFields> fields = W3cFields::FromDirective(trimmed)) {
+      w3c_fields_ = std::move(fields);
+    }
+    return SkipReason::kComment;
+  }
+  if (w3c_fields_) {
+    LowerIntoWork(trimmed, true);
+    return TakeW3c(*w3c_fields_);
+  }
+  LowerIntoWork(trimmed, false);
+  NcsaParts parts;
+  const SkipReason reason = ParseNcsaLine(work_, parts);
+  if (reason == SkipReason::kShape && work_.find('"') == std::string::npos) {
+    // A W3C log whose directives were cut off: IIS's default layouts by their field count.
+    if (const std::optional<W3cFields> fields = W3cFields::IisDefault(CountFields(work_))) {
+      LowerIntoWork(trimmed, true);
+      return TakeW3c(*fields);
+    }
+  }
+  if (reason != SkipReason::kNone) return reason;
+  taken_.SubjectA = parts.request;
+  taken_.StatusText = parts.status;
+  taken_.Client = parts.client;
+  taken_.Method = parts.method;
+  taken_.Time = parts.time;
+  taken_.Layout = parts.layout;
+  return SkipReason::kNone;
+}
+
+SkipReason LineExtractor::TakeW3c(const W3cFields& fields) {
+  const std::string_view text = work_;
+  fields_.clear();
+  FieldCursor cursor(text);
+  while (cursor.Next()) {
+    if (fields_.size() == fields.count()) return SkipReason::kShape;  // more than named
+    fields_.push_back(cursor.field());
+  }
+  if (fields_.size() != fields.count()) return SkipReason::kShape;
+  const auto value = [&](W3cFields::Role role) -> std::string_view {
+    const std::size_t index = fields.index(role);
+    if (index == W3cFields::kMissing || fields_[index] == "-") return {};
+    return fields_[index];
+  };
+  const std::string_view stem = value(W3cFields::kStem);
+  const std::string_view uri = value(W3cFields::kUri);
+  if (stem.empty() && uri.empty()) return SkipReason::kShape;
+  // The request as the client sent it: method, path, query.
+  taken_.Method = value(W3cFields::kMethod);
+  subject_.clear();
+  if (!taken_.Method.empty()) {
+    subject_ += taken_.Method;
+    subject_ += ' ';
+  }
+  subject_ += stem.empty() ? uri : stem;
+  if (const std::string_view query = value(W3cFields::kQuery); !stem.empty() && !query.empty()) {
+    subject_ += '?';
+    subject_ += query;
+  }
+  taken_.SubjectA = subject_;
+  taken_.StatusText = value(W3cFields::kStatus);
+  taken_.Client = value(W3cFields::kClient);
+  const std::string_view date = value(W3cFields::kDate);
+  const std::string_view time = value(W3cFields::kTime);
+  if (!date.empty() && !time.empty() &&
+      fields.index(W3cFields::kTime) == fields.index(W3cFields::kDate) + 1) {
+    taken_.Time = text.substr(date.data() - text.data(), time.data() + time.size() - date.data());
+  } else {
+    taken_.Time = date.empty() ? time : date;
+  }
+  taken_.Layout = LineLayout::kW3c;
+  return SkipReason::kNone;
+}
+
+bool LineExtractor::ClientIsAddress() const {
+  if (IsIPv4(taken_.Client)) return true;
+  return log_type_ == LogType::kAuto && IsIPv6(taken_.Client);
+}
+
+bool LineExtractor::Complete() {
+  if (completed_) return insertion_fits_;
+  completed_ = true;
+  insertion_fits_ = true;
+  if (ClientIsAddress()) {
+    const std::string_view location = locator_->Locate(taken_.Client);
+    insertion_fits_ = InsertLocation(taken_.Client, location);
+    if (insertion_fits_) taken_.Location = location;
+  } else {
+    line_.assign(work_);
+  }
+  taken_.Line = line_;
+  return insertion_fits_;
+}
+
+bool LineExtractor::InsertLocation(std::string_view address, std::string_view location) {
   const std::string_view text = work_;
   line_.clear();
-  if (address.empty()) {
-    line_.append(text);
-    return;
+  std::size_t occurrences = 0;
+  for (std::size_t at = text.find(address); at != std::string_view::npos;
+       at = text.find(address, at + address.size())) {
+    ++occurrences;
   }
+  const std::size_t allowance = std::max(kMinInsertionAllowance, 2 * text.size());
+  if (occurrences * (location.size() + 1) > allowance) {
+    line_.append(text);
+    return false;
+  }
+  line_.reserve(text.size() + occurrences * (location.size() + 1));
   // Copy the text piece by piece: up to and including each occurrence, then the location.
   std::size_t from = 0;
   for (std::size_t at = text.find(address); at != std::string_view::npos;
@@ -189,6 +283,20 @@ void LineExtractor::InsertLocation(std::string_view address, std::string_view lo
     from = end;
   }
   line_.append(text.substr(from));
+  return true;
+}
+
+bool IsIPv6(std::string_view text) {
+  text = TrimControls(text);
+  if (text.size() < 2 || text.size() > 64 || text.find(':') == std::string_view::npos) {
+    return false;
+  }
+  char copy[65];
+  std::size_t size = std::min(text.find('%'), text.size());
+  text.copy(copy, size);
+  copy[size] = '\0';
+  in6_addr address{};
+  return ::inet_pton(AF_INET6, copy, &address) == 1;
 }
 
 bool IsIPv4(std::string_view text) {

@@ -10,6 +10,7 @@ enum class LogType : std::uint8_t {
   kIis = 0,     // "IIS W3c": whitespace-separated W3C fields
   kTomcat = 1,  // "Tomcat/Weblogic": request cut from the first to the last double quote
   kApache = 2,  // "Apache/Ngnix": request cut from the first double quote to "/1.1"
+  kAuto = 3,    // "自动识别": each file's layout recognised from its content
 };
 
 // The rule set: compact tests rule slots 1 to 6, broad tests slots 1 to 8.

@@ -16,8 +16,11 @@
 #include "engine/chunk_analyser.h"
 #include "engine/executable_dir.h"
 #include "engine/line_source.h"
+#include "engine/output_guard.h"
 #include "engine/result_writer.h"
 #include "engine/run_tuning.h"
+#include "engine/stop_waker.h"
+#include "engine/text_decode.h"
 #include "ipdb/gbk.h"
 #include "rules/compiled_rule_set.h"
 #include "rules/rule_slots.h"
@@ -36,10 +39,15 @@ constexpr std::string_view kCommonHeader =
 // More workers than this only add memory (each keeps two blocks in flight).
 constexpr unsigned kMaxJobs = 64;
 
+// Blocks in flight hold at most about this many bytes, so a log of very long lines does
+// not keep a full queue of huge blocks.
+constexpr std::size_t kMaxBytesInFlight = std::size_t{512} << 20;
+
 // One block of lines on its way through the run: read by the run's thread, analysed by
-// a worker (or inline), then written by the run's thread in input order.
+// a worker (or inline), then handed on by the run's thread in input order.
 struct Slot {
   Chunk chunk;
+  std::optional<W3cFields> fields;  // the W3C fields in effect at the block's start
   ChunkResult result;
   std::optional<std::string> read_error;  // reading stopped here; nothing to analyse
   bool done = false;                      // guarded by the analysers' mutex
@@ -93,7 +101,7 @@ class BlockAnalysers {
   void Analyse(std::optional<ChunkAnalyser>& analyser, Slot& slot) {
     try {
       if (!analyser) analyser.emplace(options_, ipdb_, rules_);
-      analyser->Analyse(slot.chunk, slot.result, cancel_);
+      analyser->Analyse(slot.chunk, slot.fields, slot.result, cancel_);
     } catch (const std::exception& error) {
       // Setting up the analyser failed; the block's first line carries the error.
       slot.result.failed = true;
@@ -138,16 +146,17 @@ std::string PathText(const std::filesystem::path& path) {
   return path == "-" ? std::string("标准输入") : path.string();
 }
 
-// The run itself: one result file, the inputs in order.
+// The run itself: the outputs, the inputs in order.
 class Run {
  public:
-  Run(const std::filesystem::path& result_path, const RunOptions& options, const TQQWry& ipdb,
-      RunSink& sink, std::stop_token stop, const RunTuning& tuning)
-      : result_path_(result_path),
+  Run(const RunOutputs& outputs, const RunOptions& options, const TQQWry& ipdb, RunSink& sink,
+      std::stop_token stop, const RunTuning& tuning)
+      : outputs_(outputs),
         options_(options),
         sink_(sink),
         stop_(std::move(stop)),
         tuning_(tuning),
+        waker_(stop_),
         cancel_on_stop_(stop_, [this] { cancel_.store(true, std::memory_order_relaxed); }),
         jobs_(std::min(kMaxJobs, options.jobs != 0
                                      ? options.jobs
@@ -156,7 +165,10 @@ class Run {
         analysers_(jobs_, options_, ipdb, rules_, cancel_) {}
 
   RunSummary Execute(const std::vector<std::filesystem::path>& inputs) {
-    OpenResult();
+    OpenOutputs(inputs);
+    if (options_.log_type != LogType::kAuto) {
+      WriteHeader(std::string(ResultHeader(options_.log_type)), LayoutOfType(options_.log_type));
+    }
     try {
       for (std::size_t i = 0; i < inputs.size() && !summary_.stopped; ++i) {
         if (stop_.stop_requested()) {
@@ -164,26 +176,22 @@ class Run {
           break;
         }
         sink_.FileStarted(i, inputs.size(), inputs[i]);
-        if (AnalyseFile(inputs[i])) {
+        if (AnalyseFile(i, inputs[i])) {
           ++summary_.files;
           sink_.FileFinished(i);
         }
       }
     } catch (const RunError&) {
-      throw;  // the result file is closed already
+      throw;  // the outputs are closed already
     } catch (...) {
-      // Anything else (a sink that throws, lack of memory) still leaves the hits found so
-      // far on disk.
+      // Anything else (a progress sink that throws, lack of memory) still leaves the hits
+      // found so far on disk.
       cancel_.store(true, std::memory_order_relaxed);
-      if (writer_) {
-        try {
-          writer_->Close();
-        } catch (const ResultWriteError&) {
-        }
-      }
+      CloseOutputsQuietly();
       throw;
     }
-    CloseResult();
+    if (stop_.stop_requested()) summary_.stopped = true;
+    CloseOutputs();
     return summary_;
   }
 
@@ -193,65 +201,153 @@ class Run {
     return StoredRuleSlots();
   }
 
-  void OpenResult() {
-    try {
-      writer_.emplace(result_path_);
-      std::string header;
-      AppendResultLine(ResultHeader(options_.log_type), options_.encoding, header);
-      writer_->Append(header);
-    } catch (const ResultWriteError& error) {
-      FailWrite(error);
+  static LineLayout LayoutOfType(LogType type) {
+    switch (type) {
+      case LogType::kIis:
+        return LineLayout::kIis;
+      case LogType::kTomcat:
+        return LineLayout::kTomcat;
+      case LogType::kApache:
+        return LineLayout::kApache;
+      case LogType::kAuto:
+        break;
+    }
+    return LineLayout::kUnknown;
+  }
+
+  // Checks every output against the inputs before anything is opened, then opens the
+  // result file.
+  void OpenOutputs(const std::vector<std::filesystem::path>& inputs) {
+    std::vector<std::filesystem::path> written = outputs_.other_files;
+    written.push_back(outputs_.result_path);
+    for (const std::filesystem::path& output : written) {
+      if (std::optional<std::string> clash = OutputIsAnInput(output, inputs)) {
+        throw RunError(*clash, output, 0);
+      }
+    }
+    if (!outputs_.result_path.empty()) {
+      try {
+        result_file_.emplace(outputs_.result_path, options_.encoding, &waker_);
+      } catch (const ResultBusyError&) {
+        throw RunError("结果文件 " + outputs_.result_path.string() +
+                           " 正被另一个分析写入（另一个 ostrel 或 ostrel-cli 正在运行）；"
+                           "本次分析未开始，该文件未改动。请等它结束，或换一个结果文件。",
+                       outputs_.result_path, 0);
+      } catch (const ResultWriteError& error) {
+        throw RunError("无法写入结果文件 " + outputs_.result_path.string() + "：" + error.what(),
+                       outputs_.result_path, 0);
+      }
+      sinks_.push_back(&*result_file_);
+    }
+    sinks_.insert(sinks_.end(), outputs_.sinks.begin(), outputs_.sinks.end());
+  }
+
+  void WriteHeader(const std::string& header, LineLayout layout) {
+    header_written_ = true;
+    summary_.header_layout = layout;
+    for (HitSink* sink : sinks_) {
+      try {
+        sink->Header(header);
+      } catch (const std::exception& error) {
+        FailOutput(*sink, error);
+      }
     }
   }
 
-  void CloseResult() {
-    try {
-      writer_->Close();
-    } catch (const ResultWriteError& error) {
-      FailWrite(error);
+  void CloseOutputs() {
+    if (!header_written_) {
+      WriteHeader(LayoutResultHeader(LineLayout::kUnknown, std::nullopt), LineLayout::kUnknown);
+    }
+    for (HitSink* sink : sinks_) {
+      try {
+        sink->Finish(summary_);
+      } catch (const std::exception& error) {
+        FailOutput(*sink, error);
+      }
     }
   }
 
-  [[noreturn]] void FailWrite(const ResultWriteError& error) {
+  // Every output gets what was found before a failure; a second failure is not reported.
+  void CloseOutputsQuietly(std::string* message = nullptr) {
+    std::vector<HitSink*> sinks;
+    sinks.swap(sinks_);
+    for (HitSink* sink : sinks) {
+      try {
+        if (!header_written_ && sink == sinks.front()) {
+          sink->Header(LayoutResultHeader(LineLayout::kUnknown, std::nullopt));
+        }
+        sink->Finish(summary_);
+      } catch (const std::exception& error) {
+        if (message != nullptr) {
+          *message += "；" + sink->OutputName() + " 也无法写入：" + error.what();
+        }
+      }
+    }
+    header_written_ = true;
+  }
+
+  [[noreturn]] void FailOutput(HitSink& sink, const std::exception& error) {
     cancel_.store(true, std::memory_order_relaxed);
-    writer_.reset();
-    throw RunError("无法写入结果文件 " + result_path_.string() + "：" + error.what(), result_path_,
-                   0);
+    const std::string name = sink.OutputName();
+    const bool is_result = result_file_ && &sink == &*result_file_;
+    std::erase(sinks_, &sink);
+    CloseOutputsQuietly();
+    throw RunError((is_result ? "无法写入结果文件 " : "无法写入 ") + name + "：" + error.what(),
+                   is_result ? outputs_.result_path : std::filesystem::path(name), 0);
   }
 
-  // Stops the run at `line` of `file`: what was written so far is flushed and the result
-  // file closed before the error is raised.
+  // Stops the run at `line` of `file`: every output gets what was found before, then the
+  // error is raised.
   [[noreturn]] void Fail(const std::filesystem::path& file, std::uint64_t line,
                          std::string message) {
     cancel_.store(true, std::memory_order_relaxed);
-    try {
-      writer_->Close();
-    } catch (const ResultWriteError& error) {
-      message += std::string("；结果文件也无法写入：") + error.what();
-    }
-    writer_.reset();
+    CloseOutputsQuietly(&message);
     throw RunError(message, file, line);
   }
 
   // Analyses one file; false when the stop token ended it early.
-  bool AnalyseFile(const std::filesystem::path& path) {
+  bool AnalyseFile(std::size_t index, const std::filesystem::path& path) {
+    summary_.per_file.emplace_back().path = path;
     std::uint64_t total = 0;
     std::optional<InputFile> file;
+    std::optional<LogStream> stream;
+    std::string_view head;
     try {
-      file.emplace(path);
-      if (file->regular()) total = CountFileLines(path);
+      file.emplace(path, &waker_);
+      stream.emplace(*file);
+      head = stream->Peek();
     } catch (const InputError& error) {
       Fail(path, 0, "无法读取文件 " + PathText(path) + "：" + error.what());
     }
-    ChunkReader reader(*file, tuning_.block_bytes);
+    FileSummary& file_summary = summary_.per_file.back();
+    file_summary.compression = CompressionName(stream->compression());
+    if (LooksLikeBinary(head)) {
+      // Not text and no compression we know: one huge "line" of noise helps nobody.
+      file_summary.binary = true;
+      file_summary.finished = true;
+      return true;
+    }
+    file_summary.likely = GuessLayout(head);
+    const bool compressed = stream->compression() != Compression::kNone;
+    if (file->regular() && !compressed) {
+      try {
+        total = CountFileLines(path);
+      } catch (const InputError& error) {
+        Fail(path, 0, "无法读取文件 " + PathText(path) + "：" + error.what());
+      }
+    }
+    ChunkReader reader(*stream, tuning_.block_bytes);
+    std::optional<W3cFields> fields;  // the last "#Fields:" directive read (auto type)
 
     const std::size_t max_in_flight = 2 * static_cast<std::size_t>(jobs_) + 2;
     std::deque<Slot*> in_flight;
+    std::size_t bytes_in_flight = 0;
     std::uint64_t lines_done = 0;
     bool reading = true;
     bool writing = true;  // false once a block ended early: nothing after it is written
     for (;;) {
-      while (reading && in_flight.size() < max_in_flight) {
+      while (reading && in_flight.size() < max_in_flight &&
+             (in_flight.empty() || bytes_in_flight < kMaxBytesInFlight)) {
         if (stop_.stop_requested()) {
           reading = false;
           break;
@@ -270,6 +366,14 @@ class Run {
           reading = false;
           break;
         }
+        if (options_.log_type == LogType::kAuto) {
+          slot.fields = fields;
+          if (const std::optional<std::string_view> directive =
+                  LastFieldsDirective(slot.chunk.text())) {
+            fields = W3cFields::FromDirective(*directive);
+          }
+        }
+        bytes_in_flight += slot.chunk.capacity;
         in_flight.push_back(&slot);
         analysers_.Submit(slot);
       }
@@ -278,11 +382,11 @@ class Run {
       Slot& slot = *in_flight.front();
       analysers_.Wait(slot);
       in_flight.pop_front();
+      bytes_in_flight -= std::min(bytes_in_flight, slot.chunk.capacity);
       free_slots_.push_back(&slot);
       if (!writing) continue;
-      WriteHits(slot.result);
+      Deliver(slot, index, path, lines_done);
       lines_done += slot.result.lines;
-      summary_.lines += slot.result.lines;
       if (slot.read_error) {
         Fail(path, lines_done + 1,
              "无法读取文件 " + PathText(path) + " 第 " + std::to_string(lines_done + 1) + " 行：" +
@@ -293,7 +397,11 @@ class Run {
              "文件 " + PathText(path) + " 第 " + std::to_string(lines_done + 1) + " 行：" +
                  slot.result.error);
       }
-      if (slot.result.lines > 0) sink_.LineProgress(lines_done, total, summary_.hits);
+      if (slot.result.lines > 0) {
+        sink_.LineProgress(lines_done,
+                           compressed ? EstimatedTotal(*file, lines_done, reading) : total,
+                           summary_.hits);
+      }
       if (slot.result.cancelled) writing = false;
       if (stop_.stop_requested()) reading = false;
     }
@@ -301,17 +409,60 @@ class Run {
       summary_.stopped = true;
       return false;
     }
+    file_summary.finished = true;
+    file_summary.shrank = file->Shrank();
     return true;
   }
 
-  void WriteHits(const ChunkResult& result) {
-    if (result.hits.empty()) return;
-    try {
-      writer_->Append(result.hits);
-    } catch (const ResultWriteError& error) {
-      FailWrite(error);
+  // A compressed file has no counting pass: its line total is estimated from the share of
+  // its bytes read so far, and is exact once it has been read.
+  static std::uint64_t EstimatedTotal(const InputFile& file, std::uint64_t lines_done,
+                                      bool reading) {
+    if (!reading || file.size_at_open() == 0 || file.bytes_read() == 0) return lines_done;
+    const double share =
+        static_cast<double>(file.bytes_read()) / static_cast<double>(file.size_at_open());
+    const auto estimate = static_cast<std::uint64_t>(static_cast<double>(lines_done) / share);
+    return std::max(estimate, lines_done + 1);
+  }
+
+  // Hands a finished block's counts and hits on, in input order.
+  void Deliver(const Slot& slot, std::size_t file_index, const std::filesystem::path& path,
+               std::uint64_t lines_before) {
+    const ChunkResult& result = slot.result;
+    FileSummary& file_summary = summary_.per_file.back();
+    if (file_summary.layout == LineLayout::kUnknown) file_summary.layout = result.first_layout;
+    if (!header_written_ && result.first_layout != LineLayout::kUnknown) {
+      WriteHeader(LayoutResultHeader(result.first_layout, result.first_fields),
+                  result.first_layout);
     }
-    summary_.hits += result.hit_count;
+    file_summary.counts += result.counts;
+    summary_.counts += result.counts;
+    summary_.lines = summary_.counts.read;
+    for (const StoredHit& stored : result.hits) {
+      HitRecord hit;
+      hit.file_index = file_index;
+      hit.file = &path;
+      hit.line_number = lines_before + stored.line_index + 1;
+      hit.line = result.Text(stored.line);
+      hit.client = result.Text(stored.client);
+      hit.location = result.Text(stored.location);
+      hit.subject = result.Text(stored.subject);
+      hit.subject_b = result.Text(stored.subject_b);
+      hit.status = result.Text(stored.status);
+      hit.method = result.Text(stored.method);
+      hit.time = result.Text(stored.time);
+      hit.slot = stored.slot;
+      hit.on_subject_b = stored.on_subject_b;
+      hit.layout = stored.layout;
+      for (HitSink* sink : sinks_) {
+        try {
+          sink->Hit(hit);
+        } catch (const std::exception& error) {
+          FailOutput(*sink, error);
+        }
+      }
+    }
+    summary_.hits = summary_.counts.hits;
   }
 
   Slot& TakeSlot() {
@@ -321,21 +472,34 @@ class Run {
     }
     Slot* slot = free_slots_.back();
     free_slots_.pop_back();
+    // A block that grew for a very long line gives its memory back, so the queue holds
+    // about block-sized buffers again.
+    if (slot->chunk.capacity > 4 * tuning_.block_bytes) {
+      slot->chunk.bytes.reset();
+      slot->chunk.capacity = 0;
+    }
     slot->result.Clear();
+    if (slot->result.arena.capacity() > 4 * tuning_.block_bytes) {
+      std::string().swap(slot->result.arena);
+    }
     slot->read_error.reset();
+    slot->fields.reset();
     slot->done = false;
     return *slot;
   }
 
-  const std::filesystem::path& result_path_;
+  const RunOutputs& outputs_;
   const RunOptions& options_;
   RunSink& sink_;
   std::stop_token stop_;
   const RunTuning& tuning_;
+  StopWaker waker_;
   std::atomic<bool> cancel_{false};
   std::stop_callback<std::function<void()>> cancel_on_stop_;
   unsigned jobs_;
-  std::optional<ResultWriter> writer_;
+  std::optional<ResultFileSink> result_file_;
+  std::vector<HitSink*> sinks_;  // the result file first, then the caller's
+  bool header_written_ = false;
   RunSummary summary_;
   std::vector<std::unique_ptr<Slot>> slots_;
   std::vector<Slot*> free_slots_;
@@ -346,21 +510,62 @@ class Run {
 }  // namespace
 
 RunSummary RunAnalysisTuned(const std::vector<std::filesystem::path>& inputs,
-                            const std::filesystem::path& result_path, const RunOptions& options,
+                            const RunOutputs& outputs, const RunOptions& options,
                             const TQQWry& ipdb, RunSink& sink, std::stop_token stop,
                             const RunTuning& tuning) {
-  Run run(result_path, options, ipdb, sink, std::move(stop), tuning);
+  Run run(outputs, options, ipdb, sink, std::move(stop), tuning);
   return run.Execute(inputs);
+}
+
+RunSummary RunAnalysisToOutputs(const std::vector<std::filesystem::path>& inputs,
+                                const RunOutputs& outputs, const RunOptions& options,
+                                const TQQWry& ipdb, RunSink& sink, std::stop_token stop) {
+  return RunAnalysisTuned(inputs, outputs, options, ipdb, sink, std::move(stop), RunTuning{});
 }
 
 RunSummary RunAnalysis(const std::vector<std::filesystem::path>& inputs,
                        const std::filesystem::path& result_path, const RunOptions& options,
                        const TQQWry& ipdb, RunSink& sink, std::stop_token stop) {
-  return RunAnalysisTuned(inputs, result_path, options, ipdb, sink, std::move(stop), RunTuning{});
+  return RunAnalysisTuned(inputs, RunOutputs(result_path), options, ipdb, sink, std::move(stop),
+                          RunTuning{});
 }
 
 std::string_view ResultHeader(LogType log_type) {
   return log_type == LogType::kIis ? kIisHeader : kCommonHeader;
+}
+
+std::string LayoutResultHeader(LineLayout layout, const std::optional<W3cFields>& fields) {
+  switch (layout) {
+    case LineLayout::kIis:
+      return std::string(kIisHeader);
+    case LineLayout::kW3c:
+      if (fields) return fields->ResultHeader();
+      return std::string(kIisHeader);
+    case LineLayout::kVhostCombined:
+      return "主机头 " + std::string(kCommonHeader);
+    case LineLayout::kTomcat:
+    case LineLayout::kApache:
+    case LineLayout::kCommon:
+    case LineLayout::kCombined:
+    case LineLayout::kUnknown:
+      break;
+  }
+  return std::string(kCommonHeader);
+}
+
+LineCounts& LineCounts::operator+=(const LineCounts& other) {
+  read += other.read;
+  examined += other.examined;
+  comments += other.comments;
+  wrong_shape += other.wrong_shape;
+  other_protocol += other.other_protocol;
+  not_http += other.not_http;
+  static_dropped += other.static_dropped;
+  status_dropped += other.status_dropped;
+  limited += other.limited;
+  hits += other.hits;
+  unlocated += other.unlocated;
+  return *this;
 }
 
 int PercentDone(std::int64_t done, std::int64_t total) {

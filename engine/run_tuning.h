@@ -25,7 +25,7 @@ struct RunTuning {
 // result to standard output, and an input path "-" reads standard input (which has no
 // counting pass: its line total is reported as 0).
 RunSummary RunAnalysisTuned(const std::vector<std::filesystem::path>& inputs,
-                            const std::filesystem::path& result_path, const RunOptions& options,
+                            const RunOutputs& outputs, const RunOptions& options,
                             const TQQWry& ipdb, RunSink& sink, std::stop_token stop,
                             const RunTuning& tuning);
 

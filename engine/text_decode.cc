@@ -24,6 +24,24 @@ bool IsAsciiText(std::string_view text) {
   return true;
 }
 
+bool LooksLikeBinary(std::string_view head) {
+  std::size_t start = 0;
+  while (start < head.size() && head[start] == '\0') ++start;
+  head.remove_prefix(start);
+  if (head.empty()) return false;
+  std::size_t odd = 0;
+  for (const char c : head) {
+    const auto code = static_cast<unsigned char>(c);
+    // Tab, line feed, vertical tab, form feed, carriage return, escape and Ctrl-Z (the end
+    // of a text file) are text.
+    if (code < 0x20 && code != '\t' && code != '\n' && code != 0x0B && code != 0x0C &&
+        code != '\r' && code != 0x1B && code != 0x1A) {
+      ++odd;
+    }
+  }
+  return odd * 20 > head.size();
+}
+
 std::string_view DecodeLine(std::string_view raw, std::string& scratch) {
   if (IsAsciiText(raw) || IsValidUtf8(raw)) return raw;
   scratch = GbkToUtf8(raw);

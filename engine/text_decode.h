@@ -14,6 +14,11 @@ bool IsAsciiText(std::string_view text);
 // Allocates only for lines that need decoding; never throws on bad input.
 std::string_view DecodeLine(std::string_view raw, std::string& scratch);
 
+// Whether the first bytes of a file (`head`) are no text: after any leading NUL bytes
+// (which a log truncated under its writer may begin with), more than one byte in twenty is
+// NUL or a control character that text does not hold. A head of NULs only counts as text.
+bool LooksLikeBinary(std::string_view head);
+
 // Removes every CR byte from `line` in place (a CR before the LF ends the line, any other
 // CR is dropped from the line text) and gives the shortened view. Touches nothing when the
 // line holds no CR.

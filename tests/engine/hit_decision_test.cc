@@ -59,7 +59,12 @@ class Decider {
 };
 
 TLogLine Line(std::string_view a, std::string_view b = {}, std::string_view status = "200") {
-  return TLogLine{"(output line)", a, b, status};
+  TLogLine line;
+  line.Line = "(output line)";
+  line.SubjectA = a;
+  line.SubjectB = b;
+  line.StatusText = status;
+  return line;
 }
 
 TEST(HitDeciderTest, CompactSetTestsSlotsOneToSixOnly) {
