@@ -1,11 +1,13 @@
 // ostrel: the desktop window over the log analysis engine.
+#include <cstdio>
+#include <string>
+
 #include <QApplication>
 #include <QCommandLineParser>
 
 #include "app/app_main.h"
 #include "app/dialogs.h"
-#include "engine/executable_dir.h"
-#include "engine/run.h"
+#include "engine/file_locations.h"
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
@@ -23,8 +25,14 @@ int main(int argc, char** argv) {
 
   ostrel::QtDialogs dialogs;
   ostrel::MainFormConfig config;
-  config.exe_dir = ostrel::ExecutableDir();
-  config.result_path = ostrel::DefaultResultFilePath();
+  const ostrel::FileLocations locations = ostrel::FileLocations::ForThisProcess();
+  // A folder that cannot be made shows up as the run's error on the result file.
+  std::string data_dir_error;
+  if (!locations.CreateDataDir(&data_dir_error))
+    std::fprintf(stderr, "ostrel: %s\n", data_dir_error.c_str());
+  config.exe_dir = locations.exe_dir();
+  config.locations = locations;
+  config.result_path = locations.ResultFile();
   config.update_manifest_url = parser.value(update_server).toStdString();
   return ostrel::RunOstrel(app, dialogs, std::move(config));
 }

@@ -292,17 +292,33 @@ void TMainForm::BuildWidgets() {
   connect(string_grid2_, &QWidget::customContextMenuRequested, this, &TMainForm::ShowFileListMenu);
 }
 
+namespace {
+
+// The window's file locations: those configured, else the portable layout in exe_dir.
+FileLocations LocationsOf(const MainFormConfig& config) {
+  return config.locations ? *config.locations : FileLocations::Portable(config.exe_dir);
+}
+
+}  // namespace
+
 bool TMainForm::OpenIpDatabase() {
-  const std::filesystem::path path = config_.exe_dir / "QQWry.dat";
-  std::error_code error;
-  if (!std::filesystem::exists(path, error)) {
-    dialogs_.Warn(this, QStringLiteral("在当前目录下没有IP地址库QQWry.dat！"),
-                  QStringLiteral("IP地址库调用失败"));
+  const FileLocations locations = LocationsOf(config_);
+  const std::optional<std::filesystem::path> path = locations.FindIpDatabase();
+  if (!path) {
+    QString text = QStringLiteral("在当前目录下没有IP地址库QQWry.dat！");
+    // Installed, "the current folder" is several: name them.
+    if (!locations.portable()) {
+      text += QStringLiteral("\n\n已查找：");
+      for (const std::filesystem::path& folder : locations.ipdb_dirs()) {
+        text += QStringLiteral("\n") + PathToQString(folder);
+      }
+    }
+    dialogs_.Warn(this, text, QStringLiteral("IP地址库调用失败"));
     return false;
   }
   // A file that exists but holds no usable database is not refused here: the reader
   // then answers every lookup with its own text.
-  qqwry_ip_ = std::make_unique<TQQWry>(path.string());
+  qqwry_ip_ = std::make_unique<TQQWry>(path->string());
   return true;
 }
 
@@ -599,7 +615,7 @@ void TMainForm::ExcelButtonClick() {
 }
 
 void TMainForm::UpdateButtonClick() {
-  TUpdateForm form(config_.update_manifest_url, config_.exe_dir, this);
+  TUpdateForm form(config_.update_manifest_url, LocationsOf(config_).data_dir(), this);
   dialogs_.ShowModal(form);
 }
 
@@ -610,7 +626,7 @@ void TMainForm::HelpButtonClick() {
 
 void TMainForm::ExplainButtonClick() {
   // Like the shell, the window has nothing to say when the guide is missing.
-  dialogs_.OpenUrl(QUrl::fromLocalFile(PathToQString(config_.exe_dir / "help.html")));
+  dialogs_.OpenUrl(QUrl::fromLocalFile(PathToQString(LocationsOf(config_).HelpFile())));
 }
 
 void TMainForm::StopRunAndWait() {

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <stop_token>
 #include <string>
 #include <thread>
@@ -14,6 +15,7 @@
 #include <QString>
 #include <QTimer>
 
+#include "engine/file_locations.h"
 #include "engine/options.h"
 #include "engine/result_table.h"
 #include "engine/run.h"
@@ -40,7 +42,9 @@ using RunFunction = std::function<RunSummary(
 
 // Where the window keeps and finds its files, and what a run does.
 struct MainFormConfig {
-  std::filesystem::path exe_dir;      // QQWry.dat and help.html; the file dialog starts here
+  std::filesystem::path exe_dir;  // the file dialog starts here
+  // Where QQWry.dat, help.html and the update files are; empty: all in exe_dir.
+  std::optional<FileLocations> locations;
   std::filesystem::path result_path;  // the result file (1.log) every run rewrites
   std::string update_manifest_url;    // handed to the update window
   ResultEncoding encoding = ResultEncoding::kUtf8;
@@ -62,9 +66,10 @@ class TMainForm : public QMainWindow {
   Q_OBJECT
 
  public:
-  // Builds the window and opens QQWry.dat in config.exe_dir. Without that file shows the
-  // warning "在当前目录下没有IP地址库QQWry.dat！" and gives nullptr: the window must not be
-  // served. `dialogs` must outlive the window.
+  // Builds the window and opens the first QQWry.dat of config.locations (or in
+  // config.exe_dir). Without one shows the warning "在当前目录下没有IP地址库QQWry.dat！"
+  // (followed by the folders searched, when installed) and gives nullptr: the window must
+  // not be served. `dialogs` must outlive the window.
   static std::unique_ptr<TMainForm> Create(MainFormConfig config, Dialogs& dialogs);
 
   // Builds the widgets only; Create is the way to get a working window.
@@ -92,8 +97,8 @@ class TMainForm : public QMainWindow {
   void UpdateButtonClick();
   // "日志": the changelog window, modally.
   void HelpButtonClick();
-  // "使用说明": hands help.html beside the executable to the desktop; says nothing when
-  // it is missing.
+  // "使用说明": hands help.html (beside the executable, or in the installed documents) to
+  // the desktop; says nothing when it is missing.
   void ExplainButtonClick();
 
  protected:

@@ -4,11 +4,13 @@
 #include <filesystem>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "cli/command.h"
-#include "engine/executable_dir.h"
+#include "cli/ip_database.h"
+#include "engine/file_locations.h"
 #include "ipdb/ip2local.h"
 #include "ipdb/qqwry.h"
 
@@ -26,8 +28,10 @@ void PrintLocation(const TQQWry& reader, std::string_view address) {
 }
 
 int RunLocate(const LocateOptions& options) {
-  const std::string path =
-      options.ipdb.empty() ? (ExecutableDir() / "QQWry.dat").string() : options.ipdb;
+  const std::optional<std::string> found =
+      ChooseIpDatabase("locate", options.ipdb, FileLocations::ForThisProcess());
+  if (!found) return 2;
+  const std::string& path = *found;
   const TQQWry reader(path);
   if (!reader.HasDatabase()) {
     std::cerr << "ostrel-cli locate: cannot use the IP database " << path
@@ -78,8 +82,7 @@ void AddLocateCommand(CLI::App& app, int& exit_status) {
       "Prints each IPv4 address with its location text, tab-separated (addresses are read "
       "one per line from standard input when none are given).");
   auto options = std::make_shared<LocateOptions>();
-  command->add_option("--ipdb", options->ipdb,
-                      "The QQWry.dat IP database (default: QQWry.dat beside the executable)");
+  command->add_option("--ipdb", options->ipdb, "The QQWry.dat IP database (default: as for scan)");
   command->add_flag("--info", options->info, "Print the database's record count and date");
   command->add_option("address", options->addresses, "Addresses to locate");
   command->callback([options, &exit_status] { exit_status = RunLocate(*options); });

@@ -9,13 +9,15 @@
 #include <filesystem>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <stop_token>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "cli/command.h"
-#include "engine/executable_dir.h"
+#include "cli/ip_database.h"
+#include "engine/file_locations.h"
 #include "engine/folder_walk.h"
 #include "engine/options.h"
 #include "engine/run.h"
@@ -159,16 +161,21 @@ std::vector<fs::path> CollectInputs(const std::vector<std::string>& paths) {
 }
 
 int RunScan(const ScanOptions& options) {
-  const std::string ipdb_path =
-      options.ipdb.empty() ? (ExecutableDir() / "QQWry.dat").string() : options.ipdb;
-  const TQQWry reader(ipdb_path);
+  const FileLocations locations = FileLocations::ForThisProcess();
+  const std::optional<std::string> ipdb_path = ChooseIpDatabase("scan", options.ipdb, locations);
+  if (!ipdb_path) return 2;
+  const TQQWry reader(*ipdb_path);
   if (!reader.HasDatabase()) {
-    std::cerr << "ostrel-cli scan: cannot use the IP database " << ipdb_path
+    std::cerr << "ostrel-cli scan: cannot use the IP database " << *ipdb_path
               << " (missing, unreadable or not a QQWry.dat file)\n";
     return 2;
   }
+  if (std::string error; options.output.empty() && !locations.CreateDataDir(&error)) {
+    std::cerr << "ostrel-cli scan: " << error << '\n';
+    return 2;
+  }
   const fs::path output =
-      options.output.empty() ? DefaultResultFilePath() : fs::path(options.output);
+      options.output.empty() ? locations.ResultFile() : fs::path(options.output);
   RunOptions run_options;
   const std::string type = Lower(options.type_name);
   run_options.log_type = type == "tomcat"   ? LogType::kTomcat
@@ -249,15 +256,17 @@ void AddScanCommand(CLI::App& app, int& exit_status) {
   command->add_flag("--any-status", options->any_status,
                     "Keep requests with any status, not only 200");
   command->add_option("-o,--output", options->output,
-                      "Result file (default: 1.log beside the executable; - for standard "
-                      "output)");
+                      "Result file (default: 1.log beside the executable, or in "
+                      "~/.local/share/ostrel when installed; - for standard output)");
   command
       ->add_option("--encoding", options->encoding_name,
                    "Encoding of the result file: utf-8 or gbk")
       ->check(CLI::IsMember({"utf-8", "gbk"}, CLI::ignore_case))
       ->capture_default_str();
   command->add_option("--ipdb", options->ipdb,
-                      "IP database (default: QQWry.dat beside the executable)");
+                      "IP database (default: QQWry.dat beside the executable, or the first "
+                      "one found in ~/.local/share/ostrel, /usr/share/ostrel, ... when "
+                      "installed)");
   command
       ->add_option("-j,--jobs", options->jobs, "Worker threads (default: one per core; at most 64)")
       ->check(CLI::Range(0u, 64u));

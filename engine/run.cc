@@ -14,7 +14,7 @@
 #include <utility>
 
 #include "engine/chunk_analyser.h"
-#include "engine/executable_dir.h"
+#include "engine/file_locations.h"
 #include "engine/line_source.h"
 #include "engine/output_guard.h"
 #include "engine/result_writer.h"
@@ -599,6 +599,8 @@ std::string StatusPanel2Text(std::string_view file_name, std::size_t index_1base
          std::to_string(count) + ")";
 }
 
-std::filesystem::path DefaultResultFilePath() { return ExecutableDir() / "1.log"; }
+std::filesystem::path DefaultResultFilePath() {
+  return FileLocations::ForThisProcess().ResultFile();
+}
 
 }  // namespace ostrel

@@ -142,7 +142,7 @@ std::string StatusPanel1Text(std::uint64_t line_number, std::uint64_t line_total
 std::string StatusPanel2Text(std::string_view file_name, std::size_t index_1based,
                              std::size_t count);
 
-// 1.log beside the executable.
+// The running program's default result file: 1.log in its data folder (FileLocations).
 std::filesystem::path DefaultResultFilePath();
 
 }  // namespace ostrel

@@ -108,10 +108,14 @@ struct IconvDeleter {
 };
 
 // Text in the 8-bit code page of the systems the files come from (GBK, read as its
-// superset GB18030) to UTF-8; bytes that are not GB18030 become U+FFFD.
-std::string Gb18030ToUtf8(std::string_view bytes) {
+// superset GB18030) to UTF-8; bytes that are not GB18030 become U+FFFD, and `lossless` is
+// cleared when that happened.
+std::string Gb18030ToUtf8(std::string_view bytes, bool& lossless) {
   const iconv_t opened = iconv_open("UTF-8", "GB18030");
-  if (opened == reinterpret_cast<iconv_t>(-1)) return std::string(bytes);
+  if (opened == reinterpret_cast<iconv_t>(-1)) {
+    lossless = false;
+    return std::string(bytes);
+  }
   const std::unique_ptr<void, IconvDeleter> converter(opened);
   std::string out;
   out.reserve(bytes.size() * 3 / 2 + 16);
@@ -127,6 +131,7 @@ std::string Gb18030ToUtf8(std::string_view bytes) {
     if (result == static_cast<std::size_t>(-1)) {
       if (errno == E2BIG) continue;
       // An invalid or truncated sequence: mark it and go on after its first byte.
+      lossless = false;
       out += "\xEF\xBF\xBD";
       ++in;
       --in_left;
@@ -236,6 +241,7 @@ std::optional<std::int32_t> ParseProfileInteger(std::string_view text) {
 }
 
 IniFile IniFile::Parse(std::string_view text) {
+  IniFile file;
   std::string converted;
   if (text.size() >= 2 && static_cast<unsigned char>(text[0]) == 0xFF &&
       static_cast<unsigned char>(text[1]) == 0xFE) {
@@ -247,12 +253,16 @@ IniFile IniFile::Parse(std::string_view text) {
     text = converted;
   } else if (text.substr(0, 3) == "\xEF\xBB\xBF") {
     text.remove_prefix(3);
+    // Bytes after the mark that are not UTF-8 are kept as they are; only whether they are
+    // text in the other encoding is asked.
+    if (!IsValidUtf8(text)) Gb18030ToUtf8(text, file.is_text_);
   } else if (!IsValidUtf8(text)) {
-    converted = Gb18030ToUtf8(text);
+    converted = Gb18030ToUtf8(text, file.is_text_);
     text = converted;
   }
+  // No text in any of these encodings holds a NUL character.
+  if (text.find('\0') != std::string_view::npos) file.is_text_ = false;
 
-  IniFile file;
   const std::size_t first_break = text.find('\n');
   if (first_break != std::string_view::npos && first_break > 0 && text[first_break - 1] == '\r') {
     file.line_break_ = "\r\n";

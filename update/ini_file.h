@@ -39,6 +39,10 @@ class IniFile {
   // too, so callers that treat it as empty test for existence first.
   static std::optional<IniFile> Load(const std::filesystem::path& path, std::string* error);
 
+  // False when the parsed bytes were not text at all: they hold a NUL character, or they
+  // are neither UTF-8 nor GB18030. Such a file still parses, usually to no section.
+  bool is_text() const { return is_text_; }
+
   // The section names in file order, each once, as written in the file.
   std::vector<std::string> SectionNames() const;
 
@@ -83,6 +87,7 @@ class IniFile {
 
   std::vector<std::string> lines_;
   std::string line_break_ = "\n";
+  bool is_text_ = true;
 };
 
 // Reads an integer as the profile functions' callers do: decimal with an optional sign, or

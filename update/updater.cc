@@ -76,6 +76,12 @@ CheckResult CheckForUpdates(HttpClient& client, const UpdateSettings& settings,
   }
   std::optional<IniFile> manifest = IniFile::Load(copy_path, &result.error);
   if (!manifest) return result;
+  // A body that is not INI text lists nothing, but one that is no text at all (a binary
+  // file, a broken transfer) is a failed check rather than "nothing newer".
+  if (!manifest->is_text()) {
+    result.error = "the manifest is not text: " + settings.manifest_url;
+    return result;
+  }
 
   IniFile record;
   if (has_record) {

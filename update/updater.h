@@ -78,8 +78,8 @@ struct CheckResult {
 // `folder`/update.ini when it exists and gives the manifest entries whose Ver is above the
 // locally recorded one. The local version of an entry is the Ver of the record's section
 // named DerivedSectionName(Name) (0 when missing), which is where DownloadUpdates records
-// it. Fails (error set, no entries) when the manifest cannot be fetched or read. tmp.ini is
-// left in place; RemoveManifestCopy deletes it.
+// it. Fails (error set, no entries) when the manifest cannot be fetched or read, or is not
+// text at all (IniFile::is_text). tmp.ini is left in place; RemoveManifestCopy deletes it.
 CheckResult CheckForUpdates(HttpClient& client, const UpdateSettings& settings,
                             UpdateObserver& observer);
 

@@ -3,11 +3,13 @@
 // colours. Every box and dialog is answered by FakeDialogs.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <deque>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -279,6 +281,52 @@ TEST_F(MainFormTest, StartUpWithoutDatabaseWarnsAndServesNoWindow) {
   EXPECT_EQ(dialogs_.boxes[0].text, QStringLiteral("在当前目录下没有IP地址库QQWry.dat！"));
   EXPECT_EQ(dialogs_.boxes[0].caption, QStringLiteral("IP地址库调用失败"));
   for (QWidget* widget : QApplication::topLevelWidgets()) EXPECT_FALSE(widget->isVisible());
+}
+
+// Installed system-wide: QQWry.dat from the tree's share/ostrel, the result file in the
+// user's data folder, help.html from the installed documents; nothing beside the program.
+TEST_F(MainFormTest, InstalledLayoutRunsFromTheUsersDataFolder) {
+  const fs::path prefix = dir_ / "prefix";
+  fs::create_directories(prefix / "bin");
+  fs::create_directories(prefix / "share/ostrel");
+  fs::create_directories(prefix / "share/doc/ostrel");
+  fs::rename(config_.exe_dir / "QQWry.dat", prefix / "share/ostrel/QQWry.dat");
+  WriteFile(prefix / "share/doc/ostrel/help.html", "<html></html>");
+  const FileLocations locations =
+      FileLocations::Decide(prefix / "bin", {(dir_ / "data").string(), "/nonexistent", ""});
+  std::string error;
+  ASSERT_TRUE(locations.CreateDataDir(&error)) << error;
+  config_.exe_dir = prefix / "bin";
+  config_.locations = locations;
+  config_.result_path = locations.ResultFile();
+
+  RunApache({Log("access.log", ApacheLine("1.2.3.4", kAttack) + ApacheLine("1.2.3.4", kBenign))});
+  const std::string result = ReadFile(dir_ / "data/ostrel/1.log");
+  EXPECT_EQ(std::count(result.begin(), result.end(), '\n'), 2) << result;  // header and hit
+  EXPECT_NE(result.find("1.2.3.4 测试机房"), std::string::npos) << result;
+  Form().ExplainButtonClick();
+  ASSERT_FALSE(dialogs_.opened.empty());
+  EXPECT_EQ(dialogs_.opened.back(), QUrl::fromLocalFile(Q(prefix / "share/doc/ostrel/help.html")));
+  EXPECT_EQ(std::distance(fs::directory_iterator(prefix / "bin"), fs::directory_iterator()), 0);
+}
+
+TEST_F(MainFormTest, InstalledLayoutWithoutDatabaseNamesTheFoldersSearched) {
+  fs::remove(config_.exe_dir / "QQWry.dat");
+  const fs::path bin = dir_ / "prefix/bin";
+  fs::create_directories(bin);
+  fs::create_directories(dir_ / "prefix/share/ostrel");
+  config_.locations = FileLocations::Decide(bin, {(dir_ / "data").string(), "/nowhere", ""});
+  auto* app = qobject_cast<QApplication*>(QCoreApplication::instance());
+  ASSERT_NE(app, nullptr);
+  EXPECT_EQ(RunOstrel(*app, dialogs_, config_), 1);
+  ASSERT_EQ(dialogs_.boxes.size(), 1u);
+  const QString& text = dialogs_.boxes[0].text;
+  EXPECT_TRUE(text.startsWith(QStringLiteral("在当前目录下没有IP地址库QQWry.dat！")))
+      << text.toStdString();
+  for (const fs::path& folder :
+       {dir_ / "data/ostrel", fs::path("/nowhere/ostrel"), dir_ / "prefix/share/ostrel", bin}) {
+    EXPECT_TRUE(text.contains(Q(folder))) << folder;
+  }
 }
 
 TEST_F(MainFormTest, StartsWithTheDefaultsAndAnEmptyFileList) {

@@ -136,6 +136,35 @@ TEST_F(UpdaterTest, ManifestWithoutSectionsListsNothing) {
   EXPECT_TRUE(result.entries.empty());
 }
 
+// A body that is no text at all fails the check instead of listing nothing.
+struct ManifestBody {
+  const char* name;
+  std::string body;
+  bool is_text;
+};
+
+class ManifestTextTest : public UpdaterTest, public ::testing::WithParamInterface<ManifestBody> {};
+
+TEST_P(ManifestTextTest, OnlyTextIsReadAsAManifest) {
+  Serve("/update.ini", GetParam().body);
+  const CheckResult result = Check();
+  EXPECT_EQ(result.ok(), GetParam().is_text) << result.error;
+  if (!GetParam().is_text) {
+    EXPECT_TRUE(result.entries.empty());
+    EXPECT_NE(result.error.find("not text"), std::string::npos) << result.error;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Bodies, ManifestTextTest,
+    ::testing::Values(
+        ManifestBody{"NulByte", std::string("[a]\nName=a.dat\nVer=1\n\0\x01", 23), false},
+        ManifestBody{"NeitherUtf8NorGb18030", "[a]\nName=a.dat\nVer=1\n\xFF\xFF\x80\xC3", false},
+        ManifestBody{"Gbk", "[a]\r\nName=\xB2\xE2.dat\r\nVer=1\r\n", true},
+        ManifestBody{"Utf16WithMark", std::string("\xFF\xFE[\0a\0]\0\n\0", 10), true},
+        ManifestBody{"Empty", "", true}),
+    [](const ::testing::TestParamInfo<ManifestBody>& info) { return info.param.name; });
+
 TEST_F(UpdaterTest, FailedManifestTransferKeepsThePreviousCopy) {
   WriteWholeFile(folder_.path() / kManifestCopyName, "[previous]\n");
   const CheckResult missing = Check();
