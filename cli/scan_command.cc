@@ -1,6 +1,4 @@
 // ostrel-cli scan: the analysis run over files, folders or standard input.
-#include <pthread.h>
-#include <signal.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -16,10 +14,13 @@
 #include <vector>
 
 #include "cli/command.h"
+#include "cli/interrupt_to_stop.h"
 #include "cli/ip_database.h"
+#include "cli/scan_summary.h"
 #include "engine/file_locations.h"
 #include "engine/folder_walk.h"
 #include "engine/options.h"
+#include "engine/output_guard.h"
 #include "engine/run.h"
 #include "export/excel_export.h"
 #include "ipdb/qqwry.h"
@@ -30,7 +31,7 @@ namespace {
 namespace fs = std::filesystem;
 
 struct ScanOptions {
-  std::string type_name = "iis";
+  std::string type_name = "auto";
   std::string rules_name = "compact";
   bool keep_static = false;
   bool any_status = false;
@@ -39,6 +40,7 @@ struct ScanOptions {
   std::string ipdb;
   unsigned jobs = 0;
   bool quiet = false;
+  bool stats = false;
   std::string xlsx;
   std::vector<std::string> paths;
 };
@@ -95,49 +97,6 @@ class TerminalProgress : public RunSink {
   std::chrono::steady_clock::time_point last_draw_{};
 };
 
-// Turns SIGINT and SIGTERM into a stop request for as long as it lives, so an interrupted
-// scan still flushes and closes its result file. The signals are blocked in every thread
-// and taken by one waiting thread; no handler and no global state is needed.
-class InterruptToStop {
- public:
-  explicit InterruptToStop(std::stop_source& source) {
-    sigemptyset(&signals_);
-    sigaddset(&signals_, SIGINT);
-    sigaddset(&signals_, SIGTERM);
-    sigaddset(&signals_, kWakeSignal);
-    pthread_sigmask(SIG_BLOCK, &signals_, &previous_);
-    waiter_ = std::jthread([this, &source](std::stop_token done) {
-      for (;;) {
-        const int signal = sigwaitinfo(&signals_, nullptr);
-        if (done.stop_requested()) return;
-        if (signal == SIGINT || signal == SIGTERM) {
-          interrupted_ = true;
-          source.request_stop();
-        }
-      }
-    });
-  }
-  ~InterruptToStop() {
-    waiter_.request_stop();
-    pthread_kill(waiter_.native_handle(), kWakeSignal);
-    waiter_.join();
-    pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
-  }
-  InterruptToStop(const InterruptToStop&) = delete;
-  InterruptToStop& operator=(const InterruptToStop&) = delete;
-
-  bool interrupted() const { return interrupted_; }
-
- private:
-  // Sent by the destructor to end the wait at once.
-  static constexpr int kWakeSignal = SIGUSR1;
-
-  sigset_t signals_{};
-  sigset_t previous_{};
-  std::atomic<bool> interrupted_{false};
-  std::jthread waiter_;
-};
-
 std::string Lower(std::string text) {
   for (char& c : text) {
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
@@ -145,13 +104,20 @@ std::string Lower(std::string text) {
   return text;
 }
 
-// The input list: files as given, folders walked, "-" for standard input.
-std::vector<fs::path> CollectInputs(const std::vector<std::string>& paths) {
+// The input list: files as given, folders walked, "-" for standard input. A walk leaves
+// out the files the run writes, so a result file inside a scanned folder is never read
+// back while it grows.
+std::vector<fs::path> CollectInputs(const std::vector<std::string>& paths,
+                                    const std::vector<fs::path>& outputs) {
   std::vector<fs::path> inputs;
   for (const std::string& text : paths) {
     std::error_code error;
     if (text != "-" && fs::is_directory(text, error)) {
       std::vector<fs::path> found = WalkFolder(text);
+      if (const std::size_t left_out = DropOutputs(found, outputs); left_out > 0) {
+        std::cerr << "ostrel-cli scan: " << text << ": " << left_out
+                  << " file(s) this scan writes left out\n";
+      }
       inputs.insert(inputs.end(), found.begin(), found.end());
     } else {
       inputs.emplace_back(text);
@@ -160,7 +126,19 @@ std::vector<fs::path> CollectInputs(const std::vector<std::string>& paths) {
   return inputs;
 }
 
+LogType TypeOf(const std::string& name) {
+  const std::string type = Lower(name);
+  if (type == "iis") return LogType::kIis;
+  if (type == "tomcat") return LogType::kTomcat;
+  if (type == "apache") return LogType::kApache;
+  return LogType::kAuto;
+}
+
 int RunScan(const ScanOptions& options) {
+  if (!options.xlsx.empty() && options.output == "-") {
+    std::cerr << "ostrel-cli scan: --xlsx needs a result file, not standard output\n";
+    return 2;
+  }
   const FileLocations locations = FileLocations::ForThisProcess();
   const std::optional<std::string> ipdb_path = ChooseIpDatabase("scan", options.ipdb, locations);
   if (!ipdb_path) return 2;
@@ -174,13 +152,12 @@ int RunScan(const ScanOptions& options) {
     std::cerr << "ostrel-cli scan: " << error << '\n';
     return 2;
   }
-  const fs::path output =
-      options.output.empty() ? locations.ResultFile() : fs::path(options.output);
+  RunOutputs outputs(options.output.empty() ? locations.ResultFile() : fs::path(options.output));
+  if (!options.xlsx.empty()) outputs.other_files.emplace_back(options.xlsx);
+  const fs::path& output = outputs.result_path;
+
   RunOptions run_options;
-  const std::string type = Lower(options.type_name);
-  run_options.log_type = type == "tomcat"   ? LogType::kTomcat
-                         : type == "apache" ? LogType::kApache
-                                            : LogType::kIis;
+  run_options.log_type = TypeOf(options.type_name);
   run_options.rule_set = Lower(options.rules_name) == "broad" ? RuleSet::kBroad : RuleSet::kCompact;
   run_options.drop_static = !options.keep_static;
   run_options.status_200_only = !options.any_status;
@@ -188,7 +165,9 @@ int RunScan(const ScanOptions& options) {
       Lower(options.encoding_name) == "gbk" ? ResultEncoding::kGbk : ResultEncoding::kUtf8;
   run_options.jobs = options.jobs;
 
-  const std::vector<fs::path> inputs = CollectInputs(options.paths);
+  std::vector<fs::path> written = outputs.other_files;
+  written.push_back(output);
+  const std::vector<fs::path> inputs = CollectInputs(options.paths, written);
   TerminalProgress progress(!options.quiet && isatty(STDERR_FILENO) != 0);
   std::stop_source stop;
   const auto start = std::chrono::steady_clock::now();
@@ -196,7 +175,8 @@ int RunScan(const ScanOptions& options) {
   {
     InterruptToStop interrupts(stop);
     try {
-      summary = RunAnalysis(inputs, output, run_options, reader, progress, stop.get_token());
+      summary =
+          RunAnalysisToOutputs(inputs, outputs, run_options, reader, progress, stop.get_token());
     } catch (const std::exception& error) {
       progress.Clear();
       std::cerr << "ostrel-cli scan: " << error.what() << '\n';
@@ -207,18 +187,14 @@ int RunScan(const ScanOptions& options) {
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   if (!options.quiet) {
-    std::fprintf(stderr, "%zu files, %llu lines, %llu hits, %.2f s%s, result: %s\n", summary.files,
-                 static_cast<unsigned long long>(summary.lines),
-                 static_cast<unsigned long long>(summary.hits), seconds,
-                 summary.stopped ? ", stopped" : "",
-                 output == "-" ? "standard output" : output.c_str());
+    std::fputs(
+        SummaryLine(summary, seconds, output == "-" ? "standard output" : output.string()).c_str(),
+        stderr);
   }
+  if (options.stats) std::fputs(StatsTable(summary).c_str(), stderr);
+  std::fputs(Warnings(summary, run_options.log_type).c_str(), stderr);
   if (summary.stopped) return 130;  // interrupted, as shells report SIGINT
   if (!options.xlsx.empty()) {
-    if (output == "-") {
-      std::cerr << "ostrel-cli scan: --xlsx needs a result file, not standard output\n";
-      return 2;
-    }
     try {
       const std::uint64_t rows = ExportResultFileToXlsx(output, run_options.encoding, options.xlsx);
       if (!options.quiet) {
@@ -243,8 +219,10 @@ void AddScanCommand(CLI::App& app, int& exit_status) {
   auto options = std::make_shared<ScanOptions>();
   command
       ->add_option("-t,--type", options->type_name,
-                   "Log type: iis (W3C), tomcat (Tomcat/Weblogic) or apache (Apache/Nginx)")
-      ->check(CLI::IsMember({"iis", "tomcat", "apache"}, CLI::ignore_case))
+                   "Log type: auto (each file's layout recognised: W3C, NCSA common/combined, "
+                   "vhost_combined, Tomcat), iis (W3C, fixed fields), tomcat (Tomcat/Weblogic) "
+                   "or apache (Apache/Nginx, HTTP/1.1 requests)")
+      ->check(CLI::IsMember({"auto", "iis", "tomcat", "apache"}, CLI::ignore_case))
       ->capture_default_str();
   command
       ->add_option("-r,--rules", options->rules_name,
@@ -271,6 +249,9 @@ void AddScanCommand(CLI::App& app, int& exit_status) {
       ->add_option("-j,--jobs", options->jobs, "Worker threads (default: one per core; at most 64)")
       ->check(CLI::Range(0u, 64u));
   command->add_flag("-q,--quiet", options->quiet, "No progress bar and no summary line");
+  command->add_flag("--stats", options->stats,
+                    "After the summary, a table of every file: layout, lines read, examined, "
+                    "skipped, filtered, hits");
   command->add_option("--xlsx", options->xlsx,
                       "After the run, also write the result file to this .xlsx workbook "
                       "(sheet MainForm; MainForm2, ... past 1,048,576 rows)");

@@ -1,0 +1,122 @@
+#include "cli/scan_summary.h"
+
+#include <cinttypes>
+
+#include "engine/log_layout.h"
+
+namespace ostrel::cli {
+namespace {
+
+std::string Format(const char* format, auto... values) {
+  const int size = std::snprintf(nullptr, 0, format, values...);
+  std::string text(static_cast<std::size_t>(size), '\0');
+  std::snprintf(text.data(), text.size() + 1, format, values...);
+  return text;
+}
+
+unsigned long long U(std::uint64_t value) { return static_cast<unsigned long long>(value); }
+
+std::string Shown(const std::filesystem::path& path) {
+  return path == "-" ? std::string("(standard input)") : path.string();
+}
+
+// Where a file's lines went, for the summary line and the table.
+std::string SkippedText(const LineCounts& counts) {
+  return Format("%llu comment/directive, %llu wrong shape, %llu other protocol, %llu not HTTP",
+                U(counts.comments), U(counts.wrong_shape), U(counts.other_protocol),
+                U(counts.not_http));
+}
+
+}  // namespace
+
+const char* TypeName(LogType log_type) {
+  switch (log_type) {
+    case LogType::kIis:
+      return "iis";
+    case LogType::kTomcat:
+      return "tomcat";
+    case LogType::kApache:
+      return "apache";
+    case LogType::kAuto:
+      break;
+  }
+  return "auto";
+}
+
+std::string SummaryLine(const RunSummary& summary, double seconds, const std::string& output) {
+  const LineCounts& c = summary.counts;
+  return Format(
+      "%zu files, %llu lines, %llu examined, %llu skipped (%s), %llu static dropped, %llu not "
+      "status 200, %llu hits, %.2f s%s, result: %s\n",
+      summary.files, U(c.read), U(c.examined), U(c.skipped()), SkippedText(c).c_str(),
+      U(c.static_dropped), U(c.status_dropped), U(c.hits), seconds,
+      summary.stopped ? ", stopped" : "", output.c_str());
+}
+
+std::string StatsTable(const RunSummary& summary) {
+  std::string table = Format("%-14s %10s %10s %10s %10s %10s %10s %8s  %s\n", "layout", "lines",
+                             "examined", "skipped", "static", "status", "limited", "hits", "file");
+  const auto row = [&](std::string_view layout, const LineCounts& c, const std::string& name) {
+    table += Format("%-14.*s %10llu %10llu %10llu %10llu %10llu %10llu %8llu  %s\n",
+                    static_cast<int>(layout.size()), layout.data(), U(c.read), U(c.examined),
+                    U(c.skipped()), U(c.static_dropped), U(c.status_dropped), U(c.limited),
+                    U(c.hits), name.c_str());
+  };
+  for (const FileSummary& file : summary.per_file) {
+    std::string name = Shown(file.path);
+    if (!file.compression.empty()) name += " (" + file.compression + ")";
+    if (file.binary) name += " (binary, skipped)";
+    row(file.binary ? "-" : LayoutName(file.layout), file.counts, name);
+  }
+  row("", summary.counts, "total");
+  return table;
+}
+
+std::string Warnings(const RunSummary& summary, LogType log_type) {
+  std::string out;
+  for (const FileSummary& file : summary.per_file) {
+    const std::string name = Shown(file.path);
+    if (file.binary) {
+      out += "warning: " + name + ": not a text file (nor gzip, bzip2, xz or zstd); skipped\n";
+      continue;
+    }
+    if (file.shrank) {
+      out += "warning: " + name +
+             ": the file got shorter while it was read; its end may be "
+             "missing\n";
+    }
+    const LineCounts& c = file.counts;
+    // Comment lines are no requests; the share counts the lines that could have been.
+    const std::uint64_t candidates = c.read - c.comments;
+    if (file.finished && candidates > 0 && c.examined * 2 < candidates) {
+      out += Format("warning: %s: %llu of %llu lines examined", name.c_str(), U(c.examined),
+                    U(candidates));
+      if (file.likely == LineLayout::kUnknown) {
+        out += ": the lines look like no access-log layout this program reads\n";
+      } else if (log_type == LogType::kAuto) {
+        out += Format(": the lines look like %s, but most are no HTTP request or are cut off\n",
+                      LayoutName(file.likely).data());
+      } else {
+        out += Format(": the lines look like %s; --type auto reads them\n",
+                      LayoutName(file.likely).data());
+      }
+    }
+    if (log_type == LogType::kAuto && file.layout != LineLayout::kUnknown &&
+        summary.header_layout != LineLayout::kUnknown && file.layout != summary.header_layout) {
+      out += Format("note: %s is %s, the result header names the columns of %s\n", name.c_str(),
+                    LayoutName(file.layout).data(), LayoutName(summary.header_layout).data());
+    }
+  }
+  if (summary.counts.limited > 0) {
+    out += Format("warning: %llu 行规则匹配达到上限，按未命中处理\n", U(summary.counts.limited));
+  }
+  if (summary.counts.unlocated > 0) {
+    out += Format(
+        "warning: %llu hits written without the location: the client address occurs so often "
+        "that the line would have grown too much\n",
+        U(summary.counts.unlocated));
+  }
+  return out;
+}
+
+}  // namespace ostrel::cli
