@@ -55,6 +55,7 @@ RunOptions OptionsOf(const GoldenCase& c) {
   RunOptions options;
   options.log_type = c.type == "iis"      ? LogType::kIis
                      : c.type == "tomcat" ? LogType::kTomcat
+                     : c.type == "auto"   ? LogType::kAuto
                                           : LogType::kApache;
   std::istringstream words(c.options);
   for (std::string word; std::getline(words, word, '+');) {
