@@ -10,6 +10,9 @@
 namespace ostrel {
 namespace {
 
+// Lines longer than this leave no large buffers behind in the worker.
+constexpr std::ptrdiff_t kLongLine = std::ptrdiff_t{1} << 20;
+
 ArenaText Keep(std::string& arena, std::string_view text) {
   const ArenaText kept{arena.size(), text.size()};
   arena.append(text);
@@ -145,6 +148,10 @@ void ChunkAnalyser::Analyse(Chunk& chunk, const std::optional<W3cFields>& fields
     }
     ++result.lines;
     ++result.counts.read;
+    if (line_end - p > kLongLine) {
+      extractor_.ReleaseLargeBuffers();
+      if (scratch_.capacity() > static_cast<std::size_t>(kLongLine)) std::string().swap(scratch_);
+    }
     p = feed != nullptr ? feed + 1 : end;
   }
 }

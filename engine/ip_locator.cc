@@ -12,6 +12,26 @@ namespace {
 // Put after an address whose location text is empty.
 constexpr std::string_view kIntranetText = "内网";
 
+// A database's text with every control character (CR and LF among them) made U+FFFD, so a
+// hostile database cannot break a result line apart.
+std::string ReplaceControls(std::string text) {
+  const auto control = [](char c) {
+    const auto code = static_cast<unsigned char>(c);
+    return code < 0x20 || code == 0x7F;
+  };
+  if (std::none_of(text.begin(), text.end(), control)) return text;
+  std::string clean;
+  clean.reserve(text.size() + 8);
+  for (const char c : text) {
+    if (control(c)) {
+      clean += "\xEF\xBF\xBD";
+    } else {
+      clean += c;
+    }
+  }
+  return clean;
+}
+
 }  // namespace
 
 IpLocator::IpLocator(const TQQWry& reader, std::size_t max_entries)
@@ -25,7 +45,7 @@ std::string_view IpLocator::Locate(std::string_view address_text) {
   if (const auto found = cache_.find(address_text); found != cache_.end()) {
     return found->second;
   }
-  std::string location = lookup_(address_text);
+  std::string location = ReplaceControls(lookup_(address_text));
   std::erase(location, ' ');
   // Tested after the spaces are gone: a text of blanks alone would otherwise insert
   // nothing and shift the columns of the output line.

@@ -27,8 +27,9 @@ class IpLocator {
   // Looks addresses up with `lookup` (tests, other sources).
   explicit IpLocator(Lookup lookup, std::size_t max_entries = kDefaultMaxEntries);
 
-  // The text to insert after `address_text`: the lookup's answer with every space (code
-  // 32) removed, or "内网" when the answer is empty. Never fails. Allocates only on a cache
+  // The text to insert after `address_text`: the lookup's answer with every control
+  // character made U+FFFD and every space (code 32) removed, or "内网" when the answer is
+  // empty. Never fails. Allocates only on a cache
   // miss. The view stays valid until the next call of Locate or the locator's destruction.
   std::string_view Locate(std::string_view address_text);
 

@@ -269,6 +269,8 @@ bool ChunkReader::Next(Chunk& chunk) {
   chunk.size = carry_.size();
   chunk.last = false;
   carry_.clear();
+  // The start of a very long line needed a large carry; ordinary ones do not.
+  if (carry_.capacity() > 4 * block_size_) std::string().swap(carry_);
   std::size_t searched = chunk.size;  // the carried bytes hold no LF
   for (;;) {
     if (chunk.size == chunk.capacity) {

@@ -238,6 +238,14 @@ SkipReason LineExtractor::TakeW3c(const W3cFields& fields) {
   return SkipReason::kNone;
 }
 
+void LineExtractor::ReleaseLargeBuffers() {
+  constexpr std::size_t kLarge = std::size_t{1} << 20;
+  for (std::string* buffer : {&work_, &line_, &subject_}) {
+    if (buffer->capacity() > kLarge) std::string().swap(*buffer);
+  }
+  taken_ = TLogLine{};
+}
+
 bool LineExtractor::ClientIsAddress() const {
   if (IsIPv4(taken_.Client)) return true;
   return log_type_ == LogType::kAuto && IsIPv6(taken_.Client);

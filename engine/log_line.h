@@ -74,6 +74,10 @@ class LineExtractor {
 
   LogType log_type() const { return log_type_; }
 
+  // Gives back the memory of buffers a very long line made large, so an extractor holds
+  // about what ordinary lines need. The views of the last line become invalid.
+  void ReleaseLargeBuffers();
+
  private:
   SkipReason TakeIis();
   SkipReason TakeQuoted();
