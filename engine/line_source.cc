@@ -61,7 +61,7 @@ InputFile::~InputFile() {
 
 std::size_t InputFile::Read(char* buffer, std::size_t size) {
   std::size_t done = 0;
-  // Fill the whole buffer where the source allows, so pipes give blocks as large as files.
+  // Fill the whole buffer from a regular file (a short read is no end there).
   while (done < size) {
     // A pipe or terminal may hold the read for as long as the writer likes; a stop request
     // ends the wait, and what was read so far counts as the end of the input.
@@ -70,6 +70,9 @@ std::size_t InputFile::Read(char* buffer, std::size_t size) {
     if (got > 0) {
       done += static_cast<std::size_t>(got);
       bytes_read_ += static_cast<std::uint64_t>(got);
+      // A pipe gives what its writer has sent so far: lines are analysed as they come
+      // (`tail -f | ostrel-cli scan -`), not once a whole block has arrived.
+      if (!regular_) break;
       continue;
     }
     if (got == 0) break;
@@ -133,7 +136,8 @@ std::string_view LogStream::Peek() {
                                 ? ReadPlain(peeked_.data() + have, peeked_.size() - have)
                                 : ReadCompressed(peeked_.data() + have, peeked_.size() - have);
     peeked_.resize(have + got);
-    if (got == 0) break;
+    // From a pipe, what arrived first is enough to tell text from binary.
+    if (got == 0 || !file_.regular()) break;
   }
   return std::string_view(peeked_).substr(peeked_begin_);
 }

@@ -38,7 +38,8 @@ class InputFile {
   InputFile(const InputFile&) = delete;
   InputFile& operator=(const InputFile&) = delete;
 
-  // Reads up to `size` bytes into `buffer`; gives 0 at the end of the file. Retries on
+  // Reads up to `size` bytes into `buffer`: as many as a regular file has, what a pipe or
+  // terminal holds now (waiting for some); gives 0 at the end of the file. Retries on
   // interruption. Throws InputError on a read error.
   std::size_t Read(char* buffer, std::size_t size);
 
@@ -78,7 +79,7 @@ class LogStream {
 
   Compression compression() const { return compression_; }
   // The first bytes of the text, without consuming them: for telling text from binary.
-  // Up to kPeekBytes; fewer only at the end of the file.
+  // Up to kPeekBytes; fewer at the end of the file, or what a pipe gave first.
   std::string_view Peek();
 
   static constexpr std::size_t kPeekBytes = 64 * 1024;

@@ -39,6 +39,14 @@ TEST(IpLocatorTest, RemovesSpacesAndNamesEmptyAnswersIntranet) {
   EXPECT_EQ(locator.Locate("2.2.2.2"), "内网");
 }
 
+// A hostile database text cannot end a result line or hide characters in it.
+TEST(IpLocatorTest, ControlCharactersBecomeReplacementCharacters) {
+  CountingLookup lookup{{{"1.1.1.1", "北京\r\n伪造行\x01\x7f"}}, {}};
+  IpLocator locator = lookup.Make();
+  EXPECT_EQ(locator.Locate("1.1.1.1"),
+            "北京\xEF\xBF\xBD\xEF\xBF\xBD伪造行\xEF\xBF\xBD\xEF\xBF\xBD");
+}
+
 TEST(IpLocatorTest, AsksTheLookupOncePerAddressText) {
   CountingLookup lookup{{{"1.1.1.1", "甲"}, {"1.1.1.1.", "乙"}}, {}};
   IpLocator locator = lookup.Make();

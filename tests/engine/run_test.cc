@@ -1,6 +1,8 @@
 #include "engine/run.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -12,8 +14,14 @@
 #include <string_view>
 #include <vector>
 
+#include <bzlib.h>
+#include <lzma.h>
+#include <zlib.h>
+#include <zstd.h>
+
 #include "engine/line_source.h"
 #include "engine/run_tuning.h"
+#include "engine/text_decode.h"
 #include "ipdb/gbk.h"
 #include "ipdb/qqwry.h"
 #include "rules/new_des.h"
@@ -156,7 +164,10 @@ class RunTest : public testing::Test {
     RunTuning tuning;
     tuning.cipher_slots = slot_views_;
     tuning.block_bytes = block_bytes;
-    return RunAnalysisTuned(inputs, result_, options, ipdb_, sink_, std::move(stop), tuning);
+    RunOutputs outputs(result_);
+    outputs.sinks = hit_sinks_;
+    outputs.other_files = other_files_;
+    return RunAnalysisTuned(inputs, outputs, options, ipdb_, sink_, std::move(stop), tuning);
   }
 
   static RunOptions Apache(unsigned jobs = 1) {
@@ -181,6 +192,8 @@ class RunTest : public testing::Test {
   fs::path result_;
   TQQWry ipdb_ = TQQWry::FromBytes({});
   RecordingSink sink_;
+  std::vector<HitSink*> hit_sinks_;
+  std::vector<fs::path> other_files_;
   std::vector<std::string> slot_texts_;
   std::vector<std::string_view> slot_views_;
 };
@@ -528,6 +541,310 @@ TEST_F(RunFileTest, StopDuringTheRunKeepsTheHitsOfTheLinesDone) {
     const std::string hits = Hits();
     EXPECT_EQ(static_cast<std::uint64_t>(std::count(hits.begin(), hits.end(), '\n')), summary.hits);
   }
+}
+
+// --- Hits as values, counts, and what the run reads -----------------------------------
+
+// Keeps every hit it is given, and the header.
+class RecordingHitSink : public HitSink {
+ public:
+  struct Kept {
+    std::size_t file_index;
+    std::uint64_t line_number;
+    std::string line, client, location, subject, status, method, time;
+    std::size_t slot;
+    LineLayout layout;
+  };
+  void Header(std::string_view header) override { headers.emplace_back(header); }
+  void Hit(const HitRecord& hit) override {
+    hits.push_back({hit.file_index, hit.line_number, std::string(hit.line), std::string(hit.client),
+                    std::string(hit.location), std::string(hit.subject), std::string(hit.status),
+                    std::string(hit.method), std::string(hit.time), hit.slot, hit.layout});
+  }
+  void Finish(const RunSummary&) override { ++finished; }
+  std::vector<std::string> headers;
+  std::vector<Kept> hits;
+  int finished = 0;
+};
+
+RunOptions Auto(bool status_200_only = true) {
+  RunOptions options;
+  options.log_type = LogType::kAuto;
+  options.status_200_only = status_200_only;
+  options.jobs = 1;
+  return options;
+}
+
+TEST_F(RunFileTest, SinksGetEveryHitAsAValueInInputOrder) {
+  RecordingHitSink recorder;
+  hit_sinks_ = {&recorder};
+  const fs::path a = File("a.log", ApacheLine("8.8.8.8", "/x") + "\n" +
+                                       "10.0.0.1 - - [02/Dec/2026:10:00:00 +0800] \"POST "
+                                       "/?q=<script> HTTP/2.0\" 200 5\n");
+  const fs::path b = File("b.log",
+                          "#Fields: date time c-ip cs-method cs-uri-stem cs-uri-query sc-status\n"
+                          "2026-12-02 10:00:00 9.9.9.9 GET /f ../../etc 200\n");
+  const RunSummary summary = Run({a, b}, Auto());
+  ASSERT_EQ(recorder.hits.size(), 2u);
+  EXPECT_EQ(recorder.headers,
+            std::vector<std::string>{std::string(ResultHeader(LogType::kApache))});
+  EXPECT_EQ(recorder.finished, 1);
+  const RecordingHitSink::Kept& first = recorder.hits[0];
+  EXPECT_EQ(first.file_index, 0u);
+  EXPECT_EQ(first.line_number, 2u);
+  EXPECT_EQ(first.client, "10.0.0.1");
+  EXPECT_EQ(first.location, Location());
+  EXPECT_EQ(first.subject, "post /?q=<script> http/2.0");
+  EXPECT_EQ(first.method, "post");
+  EXPECT_EQ(first.status, "200");
+  EXPECT_EQ(first.time, "02/dec/2026:10:00:00 +0800");
+  EXPECT_EQ(first.slot, 1u);
+  EXPECT_EQ(first.layout, LineLayout::kCommon);
+  const RecordingHitSink::Kept& second = recorder.hits[1];
+  EXPECT_EQ(second.file_index, 1u);
+  EXPECT_EQ(second.line_number, 2u);
+  EXPECT_EQ(second.subject, "get /f?../../etc");
+  EXPECT_EQ(second.slot, 2u);
+  EXPECT_EQ(second.layout, LineLayout::kW3c);
+  // The result file holds the same lines, after the first file's header.
+  EXPECT_EQ(Hits(), first.line + "\r\n" + second.line + "\r\n");
+  ASSERT_EQ(summary.per_file.size(), 2u);
+  EXPECT_EQ(summary.per_file[1].layout, LineLayout::kW3c);
+  EXPECT_EQ(summary.header_layout, LineLayout::kCombined);  // of the first examined line
+}
+
+// Where every line of a log with garbage in it went, in the auto type and in type 2.
+TEST_F(RunFileTest, CountsSayWhatWasExaminedAndWhyTheRestWasNot) {
+  const fs::path log = fs::path(OSTREL_TEST_DATA) / "auto" / "ncsa-combined.log";
+  RunSummary summary = Run({log}, Auto());
+  LineCounts c = summary.per_file.at(0).counts;
+  EXPECT_EQ(c.read, 42u);
+  EXPECT_EQ(c.not_http, 4u);     // TLS and SSH bytes, the HTTP/2 preface, "-"
+  EXPECT_EQ(c.wrong_shape, 1u);  // cut off before its closing quote
+  EXPECT_EQ(c.examined, 37u);
+  EXPECT_EQ(c.examined, c.read - c.skipped());
+  EXPECT_EQ(c.static_dropped + c.status_dropped + c.hits <= c.examined, true);
+  EXPECT_EQ(summary.per_file[0].likely, LineLayout::kCombined);
+  EXPECT_EQ(summary.counts.read, summary.lines);
+
+  RunOptions apache = Apache();
+  apache.status_200_only = false;
+  summary = Run({log}, apache);
+  c = summary.per_file.at(0).counts;
+  EXPECT_EQ(c.read, 42u);
+  EXPECT_EQ(c.other_protocol, 20u);  // every request of another protocol than /1.1
+  EXPECT_EQ(c.comments, 1u);         // the request with "#" in it
+  EXPECT_EQ(c.examined + c.skipped(), c.read);
+}
+
+// Compressed copies of a text, made with the libraries' own encoders (and gzip by zlib,
+// not by the ISA-L decoder the run uses).
+std::string Gzip(std::string_view text) {
+  z_stream stream{};
+  EXPECT_EQ(deflateInit2(&stream, 6, Z_DEFLATED, 31, 8, Z_DEFAULT_STRATEGY), Z_OK);
+  std::string out(deflateBound(&stream, text.size()) + 64, '\0');
+  stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
+  stream.avail_in = static_cast<uInt>(text.size());
+  stream.next_out = reinterpret_cast<Bytef*>(out.data());
+  stream.avail_out = static_cast<uInt>(out.size());
+  EXPECT_EQ(deflate(&stream, Z_FINISH), Z_STREAM_END);
+  out.resize(stream.total_out);
+  deflateEnd(&stream);
+  return out;
+}
+
+std::string Bzip2(std::string_view text) {
+  std::string out(text.size() + text.size() / 100 + 600, '\0');
+  auto size = static_cast<unsigned>(out.size());
+  EXPECT_EQ(BZ2_bzBuffToBuffCompress(out.data(), &size, const_cast<char*>(text.data()),
+                                     static_cast<unsigned>(text.size()), 9, 0, 0),
+            BZ_OK);
+  out.resize(size);
+  return out;
+}
+
+std::string Xz(std::string_view text) {
+  std::string out(lzma_stream_buffer_bound(text.size()), '\0');
+  std::size_t size = 0;
+  EXPECT_EQ(lzma_easy_buffer_encode(6, LZMA_CHECK_CRC64, nullptr,
+                                    reinterpret_cast<const uint8_t*>(text.data()), text.size(),
+                                    reinterpret_cast<uint8_t*>(out.data()), &size, out.size()),
+            LZMA_OK);
+  out.resize(size);
+  return out;
+}
+
+std::string Zstd(std::string_view text) {
+  std::string out(ZSTD_compressBound(text.size()), '\0');
+  const std::size_t size = ZSTD_compress(out.data(), out.size(), text.data(), text.size(), 3);
+  EXPECT_FALSE(ZSTD_isError(size));
+  out.resize(size);
+  return out;
+}
+
+// Rotated logs arrive compressed; the result is that of the plain log, whatever the name.
+TEST_F(RunFileTest, CompressedInputGivesTheResultOfThePlainText) {
+  const std::string text = ManyLines(LogType::kApache, 3000, 0, "");
+  const std::string half = text.substr(0, text.find('\n', text.size() / 2) + 1);
+  Run({File("plain.log", text)}, Apache());
+  const std::string expected = ReadBytes(result_);
+  struct Form {
+    const char* name;
+    std::string bytes;
+    const char* compression;
+  };
+  const Form forms[] = {
+      {"a.gz", Gzip(text), "gzip"},
+      // Two members, as `cat a.gz b.gz` makes.
+      {"two-members.log", Gzip(half) + Gzip(text.substr(half.size())), "gzip"},
+      {"a.bz2", Bzip2(text), "bzip2"},
+      {"a.xz", Xz(text), "xz"},
+      {"a.zst", Zstd(text), "zstd"},
+  };
+  for (const Form& form : forms) {
+    for (const unsigned jobs : {1u, 3u}) {
+      const RunSummary summary = Run({File(form.name, form.bytes)}, Apache(jobs), 4096);
+      EXPECT_EQ(ReadBytes(result_), expected) << form.name << " jobs " << jobs;
+      EXPECT_EQ(summary.per_file.at(0).compression, form.compression);
+      EXPECT_EQ(sink_.last_line, sink_.last_total) << "the last progress shows the end";
+    }
+  }
+}
+
+TEST_F(RunFileTest, CutOffCompressedInputIsAnErrorNamingTheFile) {
+  const std::string text = ManyLines(LogType::kApache, 3000, 0, "");
+  for (const std::string& bytes : {Gzip(text), Xz(text), Zstd(text), Bzip2(text)}) {
+    const fs::path cut = File("cut.log", bytes.substr(0, bytes.size() / 2));
+    try {
+      Run({cut}, Apache());
+      ADD_FAILURE() << "no error";
+    } catch (const RunError& error) {
+      EXPECT_EQ(error.file(), cut);
+      EXPECT_NE(std::string(error.what()).find("cut.log"), std::string::npos) << error.what();
+    }
+  }
+}
+
+TEST_F(RunFileTest, BinaryFileIsSkippedAndNamedNotReadAsOneLine) {
+  std::string binary;
+  for (int i = 0; i < 5000; ++i) binary += static_cast<char>((i * 7919) % 256);
+  const fs::path text = File("a.log", kHit + "\n");
+  const RunSummary summary = Run({File("image.jpg", binary), text}, Apache());
+  EXPECT_TRUE(summary.per_file.at(0).binary);
+  EXPECT_EQ(summary.per_file[0].counts.read, 0u);
+  EXPECT_FALSE(summary.per_file.at(1).binary);
+  EXPECT_EQ(summary.hits, 1u);
+  // A log that begins with NUL bytes (truncated under its writer) is still text.
+  EXPECT_FALSE(LooksLikeBinary(std::string(3000, '\0') + kHit + "\n"));
+}
+
+// --- What a run must not do to its inputs ------------------------------------------------
+
+TEST_F(RunFileTest, OutputThatIsAnInputIsRefusedAndNothingIsTouched) {
+  const std::string text = kHit + "\n";
+  const fs::path input = File("in.log", text);
+  SetResult(input);
+  EXPECT_THROW(Run({input}, Apache()), RunError);
+  EXPECT_EQ(ReadBytes(input), text);
+  // Also through another name, and for a workbook or any other output of the run.
+  fs::create_hard_link(input, dir_ / "link.log");
+  SetResult(dir_ / "link.log");
+  EXPECT_THROW(Run({input}, Apache()), RunError);
+  SetResult(dir_ / "1.log");
+  other_files_ = {input};
+  try {
+    Run({input}, Apache());
+    ADD_FAILURE() << "no error";
+  } catch (const RunError& error) {
+    EXPECT_NE(std::string(error.what()).find("in.log"), std::string::npos);
+  }
+  EXPECT_EQ(ReadBytes(input), text);
+  EXPECT_FALSE(fs::exists(dir_ / "1.log"));
+}
+
+TEST_F(RunFileTest, SecondRunOnTheSameResultFileIsRefusedAtOnce) {
+  const fs::path input = File("a.log", kHit + "\n");
+  Run({input}, Apache());
+  const std::string first = ReadBytes(result_);
+  // Another process's run holds the lock on the result file.
+  const int held = ::open(result_.c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(held, 0);
+  ASSERT_EQ(::flock(held, LOCK_EX), 0);
+  try {
+    Run({input}, Apache());
+    ADD_FAILURE() << "no error";
+  } catch (const RunError& error) {
+    EXPECT_NE(std::string(error.what()).find(result_.string()), std::string::npos);
+  }
+  ::close(held);
+  // The lock is tried before the file is emptied: the first run's hits are intact.
+  EXPECT_EQ(ReadBytes(result_), first);
+}
+
+TEST_F(RunFileTest, FileThatShrinksWhileReadIsReported) {
+  const std::string text = ManyLines(LogType::kApache, 4000, 0, "");
+  const fs::path input = File("a.log", text);
+  class Truncating : public RunSink {
+   public:
+    explicit Truncating(fs::path path) : path_(std::move(path)) {}
+    void LineProgress(std::uint64_t, std::uint64_t, std::uint64_t) override {
+      if (!done_) fs::resize_file(path_, 100);
+      done_ = true;
+    }
+
+   private:
+    fs::path path_;
+    bool done_ = false;
+  } truncating(input);
+  RunTuning tuning;
+  tuning.cipher_slots = slot_views_;
+  tuning.block_bytes = 4096;
+  const RunSummary summary =
+      RunAnalysisTuned({input}, RunOutputs(result_), Apache(), ipdb_, truncating, {}, tuning);
+  EXPECT_TRUE(summary.per_file.at(0).shrank);
+  EXPECT_FALSE(Run({File("b.log", text)}, Apache()).per_file.at(0).shrank);
+}
+
+// The location follows every occurrence of the client address, but cannot make a line
+// grow without bound; a client field that is no address gets none.
+TEST_F(RunFileTest, LocationInsertionIsBoundedAndOnlyAfterAnAddress) {
+  SetPatterns({"select"});
+  RecordingHitSink recorder;
+  hit_sinks_ = {&recorder};
+  std::string crowded = "1.2.3.4 - - [x] \"GET /?q=select";
+  for (int i = 0; i < 5000; ++i) crowded += "1.2.3.4";  // 7 bytes, 16 inserted after each
+  crowded += " HTTP/1.1\" 200 5\n";
+  const std::string few = ApacheLine("1.2.3.4", "/?q=select+1.2.3.4") + "\n";
+  RunOptions options = Apache();
+  const RunSummary summary = Run({File("a.log", crowded + few)}, options);
+  ASSERT_EQ(recorder.hits.size(), 2u);
+  EXPECT_EQ(recorder.hits[0].location, "");
+  EXPECT_EQ(recorder.hits[0].line.size(), crowded.size() - 1);
+  EXPECT_EQ(recorder.hits[1].location, Location());
+  EXPECT_EQ(summary.counts.unlocated, 1u);
+
+  recorder.hits.clear();
+  options.log_type = LogType::kIis;
+  Run({File("b.log", "2026-12-01 00:00:00 10.0.0.1 GET /x select 80 - a ua 200 0 0 1\n")}, options);
+  ASSERT_EQ(recorder.hits.size(), 1u);
+  EXPECT_EQ(recorder.hits[0].line,
+            "2026-12-01 00:00:00 10.0.0.1 get /x select 80 - a ua 200 0 0 1");
+}
+
+// A line the chosen type misreads gets a hint that names what reads it, never the type
+// already chosen.
+TEST_F(RunFileTest, StatusErrorHintNamesWhatReadsTheLine) {
+  const fs::path input =
+      File("a.log", "1.2.3.4 - - [x] \"GET /x HTTP/2.0\" 200 5 \"-\" \"Go-http-client/1.1\"\n");
+  try {
+    Run({input}, Apache());
+    ADD_FAILURE() << "no error";
+  } catch (const RunError& error) {
+    const std::string message = error.what();
+    EXPECT_NE(message.find("--type auto"), std::string::npos) << message;
+    EXPECT_EQ(message.find("请选 Apache/Ngnix"), std::string::npos) << message;
+  }
+  EXPECT_EQ(Run({input}, Auto()).counts.examined, 1u);
 }
 
 }  // namespace
