@@ -102,7 +102,9 @@ std::string Warnings(const RunSummary& summary, LogType log_type) {
       }
     }
     if (log_type == LogType::kAuto && file.layout != LineLayout::kUnknown &&
-        summary.header_layout != LineLayout::kUnknown && file.layout != summary.header_layout) {
+        summary.header_layout != LineLayout::kUnknown &&
+        LayoutResultHeader(file.layout, std::nullopt) !=
+            LayoutResultHeader(summary.header_layout, std::nullopt)) {
       out += Format("note: %s is %s, the result header names the columns of %s\n", name.c_str(),
                     LayoutName(file.layout).data(), LayoutName(summary.header_layout).data());
     }
