@@ -3,6 +3,7 @@
 #include <cinttypes>
 
 #include "engine/log_layout.h"
+#include "engine/run_warnings.h"
 
 namespace ostrel::cli {
 namespace {
@@ -74,49 +75,43 @@ std::string StatsTable(const RunSummary& summary) {
 
 std::string Warnings(const RunSummary& summary, LogType log_type) {
   std::string out;
-  for (const FileSummary& file : summary.per_file) {
-    const std::string name = Shown(file.path);
-    if (file.binary) {
-      out += "warning: " + name + ": not a text file (nor gzip, bzip2, xz or zstd); skipped\n";
-      continue;
+  for (const RunWarning& warning : FindRunWarnings(summary, log_type)) {
+    const std::string name = Shown(warning.file);
+    switch (warning.kind) {
+      case RunWarning::Kind::kBinary:
+        out += "warning: " + name + ": not a text file (nor gzip, bzip2, xz or zstd); skipped\n";
+        break;
+      case RunWarning::Kind::kShrank:
+        out += "warning: " + name +
+               ": the file got shorter while it was read; its end may be missing\n";
+        break;
+      case RunWarning::Kind::kFewExamined:
+        out += Format("warning: %s: %llu of %llu lines examined", name.c_str(), U(warning.count),
+                      U(warning.of));
+        if (warning.layout == LineLayout::kUnknown) {
+          out += ": the lines look like no access-log layout this program reads\n";
+        } else if (warning.auto_reads_it) {
+          out += Format(": the lines look like %s; --type auto reads them\n",
+                        LayoutName(warning.layout).data());
+        } else {
+          out += Format(": the lines look like %s, but most are no HTTP request or are cut off\n",
+                        LayoutName(warning.layout).data());
+        }
+        break;
+      case RunWarning::Kind::kOtherColumns:
+        out += Format("note: %s is %s, the result header names the columns of %s\n", name.c_str(),
+                      LayoutName(warning.layout).data(), LayoutName(summary.header_layout).data());
+        break;
+      case RunWarning::Kind::kLimited:
+        out += Format("warning: %llu 行规则匹配达到上限，按未命中处理\n", U(warning.count));
+        break;
+      case RunWarning::Kind::kUnlocated:
+        out += Format(
+            "warning: %llu hits written without the location: the client address occurs so "
+            "often that the line would have grown too much\n",
+            U(warning.count));
+        break;
     }
-    if (file.shrank) {
-      out += "warning: " + name +
-             ": the file got shorter while it was read; its end may be "
-             "missing\n";
-    }
-    const LineCounts& c = file.counts;
-    // Comment lines are no requests; the share counts the lines that could have been.
-    const std::uint64_t candidates = c.read - c.comments;
-    if (file.finished && candidates > 0 && c.examined * 2 < candidates) {
-      out += Format("warning: %s: %llu of %llu lines examined", name.c_str(), U(c.examined),
-                    U(candidates));
-      if (file.likely == LineLayout::kUnknown) {
-        out += ": the lines look like no access-log layout this program reads\n";
-      } else if (log_type == LogType::kAuto) {
-        out += Format(": the lines look like %s, but most are no HTTP request or are cut off\n",
-                      LayoutName(file.likely).data());
-      } else {
-        out += Format(": the lines look like %s; --type auto reads them\n",
-                      LayoutName(file.likely).data());
-      }
-    }
-    if (log_type == LogType::kAuto && file.layout != LineLayout::kUnknown &&
-        summary.header_layout != LineLayout::kUnknown &&
-        LayoutResultHeader(file.layout, std::nullopt) !=
-            LayoutResultHeader(summary.header_layout, std::nullopt)) {
-      out += Format("note: %s is %s, the result header names the columns of %s\n", name.c_str(),
-                    LayoutName(file.layout).data(), LayoutName(summary.header_layout).data());
-    }
-  }
-  if (summary.counts.limited > 0) {
-    out += Format("warning: %llu 行规则匹配达到上限，按未命中处理\n", U(summary.counts.limited));
-  }
-  if (summary.counts.unlocated > 0) {
-    out += Format(
-        "warning: %llu hits written without the location: the client address occurs so often "
-        "that the line would have grown too much\n",
-        U(summary.counts.unlocated));
   }
   return out;
 }
