@@ -55,11 +55,13 @@ class TUpdateForm::WorkerObserver final : public UpdateObserver {
   }
   void TransferEnd() override { emit form_.TransferEnded(); }
   void RowStarted(std::size_t row) override {
-    emit form_.RowStatusChanged(static_cast<int>(row), QString::fromUtf8(kRowDownloading));
+    emit form_.RowStatusChanged(static_cast<int>(row), QString::fromUtf8(kRowDownloading),
+                                QString());
   }
-  void RowFinished(std::size_t row, bool ok, const std::string&) override {
+  void RowFinished(std::size_t row, bool ok, const std::string& reason) override {
     emit form_.RowStatusChanged(static_cast<int>(row),
-                                QString::fromUtf8(ok ? kRowDone : kRowFailed));
+                                QString::fromUtf8(ok ? kRowDone : kRowFailed),
+                                ok ? QString() : FromUtf8(reason));
   }
 
  private:
@@ -89,9 +91,14 @@ TUpdateForm::TUpdateForm(std::string manifest_url, std::filesystem::path exe_dir
   list_view_->setEditTriggers(QAbstractItemView::NoEditTriggers);
   list_view_->setSelectionBehavior(QAbstractItemView::SelectRows);
   list_view_->setSelectionMode(QAbstractItemView::SingleSelection);
+  // One line per row, cut with an ellipsis; the tooltip has the rest.
+  list_view_->setWordWrap(false);
+  list_view_->setTextElideMode(Qt::ElideRight);
+  // 状态 takes the width the others leave, so it never lies under the scroll bar.
+  list_view_->horizontalHeader()->setStretchLastSection(true);
   const char* captions[] = {"文件名", "大小", "代号", "地     址", "状态"};
   const int widths[] = {88, 50, 72, 190, 50};
-  for (int column = 0; column < 5; ++column) {
+  for (int column = 0; column <= kStatusColumn; ++column) {
     auto* header = new QTableWidgetItem(QString::fromUtf8(captions[column]));
     header->setTextAlignment(column == kNameColumn ? (Qt::AlignLeft | Qt::AlignVCenter)
                                                    : Qt::AlignCenter);
@@ -214,6 +221,7 @@ void TUpdateForm::FinishCheck(const CheckResult& result) {
     const std::string* texts[] = {&entry.name, &entry.size, &entry.version_text, &entry.url};
     for (int column = kNameColumn; column <= kUrlColumn; ++column) {
       auto* item = new QTableWidgetItem(FromUtf8(*texts[column]));
+      item->setToolTip(item->text());
       item->setTextAlignment(column == kNameColumn ? (Qt::AlignLeft | Qt::AlignVCenter)
                                                    : Qt::AlignCenter);
       list_view_->setItem(row, column, item);
@@ -267,8 +275,11 @@ void TUpdateForm::FinishDownload(const DownloadRunResult& result) {
   emit DownloadDone();
 }
 
-void TUpdateForm::SetRowStatus(int row, const QString& status) {
-  if (QTableWidgetItem* item = list_view_->item(row, kStatusColumn)) item->setText(status);
+void TUpdateForm::SetRowStatus(int row, const QString& status, const QString& reason) {
+  if (QTableWidgetItem* item = list_view_->item(row, kStatusColumn)) {
+    item->setText(status);
+    item->setToolTip(reason);
+  }
 }
 
 void TUpdateForm::CloseButtonClick() { close(); }

@@ -29,7 +29,9 @@ namespace ostrel {
 // outcomes reach the window through queued signals, so the window never freezes. Closing
 // the window during a transfer cancels it: the transfer stops within about a second, the
 // file being fetched keeps its old contents, and no message box follows. tmp.ini is deleted
-// when the window is destroyed.
+// when the window is destroyed. The list's cells keep to one line and its columns to its
+// width (the last one takes what is left); a cell's tooltip gives its whole text, and a
+// failed row's status cell the reason it failed.
 //
 // Controls carry their names as object names ("ListView1", "ProgressBar1", "ScanButton",
 // "DownFileButton", "CloseButton", "StatusBar1") so tests can find them.
@@ -61,7 +63,8 @@ class TUpdateForm : public QDialog {
   void TransferStarted();
   void TransferProgressed(qint64 total, qint64 now);
   void TransferEnded();
-  void RowStatusChanged(int row, const QString& status);
+  // `reason`: why a failed row failed, as the updater reports it; empty otherwise.
+  void RowStatusChanged(int row, const QString& status, const QString& reason);
   // Emitted on the window's thread when a check or a download run has been handled.
   void CheckDone();
   void DownloadDone();
@@ -79,7 +82,7 @@ class TUpdateForm : public QDialog {
   void IdHTTP1WorkBegin();
   void IdHTTP1Work(qint64 total, qint64 now);
   void IdHTTP1WorkEnd();
-  void SetRowStatus(int row, const QString& status);
+  void SetRowStatus(int row, const QString& status, const QString& reason);
   void FinishCheck(const CheckResult& result);
   void FinishDownload(const DownloadRunResult& result);
   // Starts `job` on the worker thread, after the previous job's thread has ended.
