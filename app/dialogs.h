@@ -6,7 +6,9 @@
 #include <QUrl>
 
 class QDialog;
+class QFileDialog;
 class QMenu;
+class QMessageBox;
 class QWidget;
 
 namespace ostrel {
@@ -52,5 +54,13 @@ class QtDialogs : public Dialogs {
   void ShowModal(QDialog& dialog) override;
   bool OpenUrl(const QUrl& url) override;
 };
+
+// Gives a box's standard buttons their Chinese texts ("是(&Y)", "否(&N)", "确定"), so they
+// match the window also when Qt's own translation is not installed.
+void LabelButtonsInChinese(QMessageBox& box);
+
+// Gives a file or folder dialog the title `title` ("打开" or "选择文件夹" when empty) and
+// Chinese labels and buttons, for the same reason. Call after its file mode is set.
+void LabelFileDialogInChinese(QFileDialog& dialog, const QString& title = QString());
 
 }  // namespace ostrel

@@ -1,26 +1,35 @@
 // ostrel: the desktop window over the log analysis engine.
 #include <cstdio>
+#include <optional>
 #include <string>
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QTranslator>
 
 #include "app/app_main.h"
+#include "app/command_line.h"
 #include "app/dialogs.h"
+#include "app/qt_translations.h"
 #include "engine/file_locations.h"
 
 int main(int argc, char** argv) {
+  // --help and --version need no display, so they are answered before Qt's window
+  // system starts.
+  if (const std::optional<int> status =
+          ostrel::AnswerWithoutWindow(argc, argv, QStringLiteral(OSTREL_VERSION))) {
+    return *status;
+  }
   QApplication app(argc, argv);
   QApplication::setApplicationName("ostrel");
+  QApplication::setApplicationVersion(QStringLiteral(OSTREL_VERSION));
+  // Without it the window's own boxes and dialogs still label their buttons in Chinese.
+  QTranslator qt_translation;
+  ostrel::InstallQtTranslation(qt_translation, ostrel::QtTranslationFolders());
 
-  // The update server is built in; --update-server points the update window elsewhere
-  // (a test server, a mirror).
   QCommandLineParser parser;
-  parser.addHelpOption();
-  const QCommandLineOption update_server(
-      "update-server", "Address of the update manifest (default: the built-in server).", "URL",
-      QString::fromUtf8(OSTREL_UPDATE_SERVER));
-  parser.addOption(update_server);
+  const QCommandLineOption update_server =
+      ostrel::AddWindowOptions(parser, QString::fromUtf8(OSTREL_UPDATE_SERVER));
   parser.process(app);
 
   ostrel::QtDialogs dialogs;
