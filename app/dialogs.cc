@@ -66,8 +66,8 @@ QStringList QtDialogs::PickFiles(QWidget* owner, const QString& start_dir, const
   return dialog.selectedFiles();
 }
 
-QString QtDialogs::PickFolder(QWidget* owner, const QString& prompt) {
-  QFileDialog dialog(owner, prompt);
+QString QtDialogs::PickFolder(QWidget* owner, const QString& prompt, const QString& start_dir) {
+  QFileDialog dialog(owner, prompt, start_dir);
   dialog.setFileMode(QFileDialog::Directory);
   dialog.setOption(QFileDialog::ShowDirsOnly);
   LabelFileDialogInChinese(dialog, prompt);

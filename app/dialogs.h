@@ -31,8 +31,9 @@ class Dialogs {
   // cancelled.
   virtual QStringList PickFiles(QWidget* owner, const QString& start_dir,
                                 const QString& filter) = 0;
-  // The folder dialog with `prompt`; gives the chosen folder, empty when cancelled.
-  virtual QString PickFolder(QWidget* owner, const QString& prompt) = 0;
+  // The folder dialog with `prompt`, starting in `start_dir`; gives the chosen folder,
+  // empty when cancelled.
+  virtual QString PickFolder(QWidget* owner, const QString& prompt, const QString& start_dir) = 0;
   // Pops `menu` up at the screen position `pos` and runs the chosen item's action.
   virtual void PopUp(QMenu& menu, const QPoint& pos) = 0;
   // Shows `dialog` modally and returns when it is closed.
@@ -49,7 +50,7 @@ class QtDialogs : public Dialogs {
   void Warn(QWidget* owner, const QString& text, const QString& caption) override;
   void Error(QWidget* owner, const QString& text, const QString& caption) override;
   QStringList PickFiles(QWidget* owner, const QString& start_dir, const QString& filter) override;
-  QString PickFolder(QWidget* owner, const QString& prompt) override;
+  QString PickFolder(QWidget* owner, const QString& prompt, const QString& start_dir) override;
   void PopUp(QMenu& menu, const QPoint& pos) override;
   void ShowModal(QDialog& dialog) override;
   bool OpenUrl(const QUrl& url) override;

@@ -1,5 +1,6 @@
 #include "app/file_list_paint.h"
 
+#include <QAbstractItemView>
 #include <QPainter>
 
 namespace ostrel {
@@ -11,6 +12,8 @@ QColor FileListCellBackground(int column, int row, const QPalette& palette) {
   return QColor(Qt::white);
 }
 
+QColor FileListFrameColour(const QPalette& palette) { return palette.color(QPalette::Highlight); }
+
 void FileListDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
                              const QModelIndex& index) const {
   const QColor background = FileListCellBackground(index.column(), index.row() + 1, option.palette);
@@ -20,6 +23,21 @@ void FileListDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opti
   painter->setFont(option.font);
   painter->drawText(option.rect, Qt::AlignLeft | Qt::AlignTop | Qt::TextDontClip,
                     index.data(Qt::DisplayRole).toString());
+  const auto* view = qobject_cast<const QAbstractItemView*>(option.widget);
+  if (view != nullptr && view->currentIndex().isValid() &&
+      view->currentIndex().row() == index.row()) {
+    // One frame around the whole row: top and bottom edges in every cell, the sides in
+    // the first and last column.
+    const QRect rect = option.rect;
+    const QColor frame = FileListFrameColour(option.palette);
+    const int w = kFileListFrameWidth;
+    painter->fillRect(rect.left(), rect.top(), rect.width(), w, frame);
+    painter->fillRect(rect.left(), rect.bottom() - w + 1, rect.width(), w, frame);
+    if (index.column() == 0) painter->fillRect(rect.left(), rect.top(), w, rect.height(), frame);
+    if (index.column() == index.model()->columnCount() - 1) {
+      painter->fillRect(rect.right() - w + 1, rect.top(), w, rect.height(), frame);
+    }
+  }
   painter->restore();
 }
 

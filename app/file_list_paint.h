@@ -12,9 +12,18 @@ namespace ostrel {
 // cells of even rows from 2 on in the tooltip base colour, all others white.
 QColor FileListCellBackground(int column, int row, const QPalette& palette);
 
+// The colour of the frame drawn around the file list's current row: the palette's
+// highlight colour.
+QColor FileListFrameColour(const QPalette& palette);
+
+// How wide, in pixels, that frame is.
+inline constexpr int kFileListFrameWidth = 2;
+
 // Paints the file list's data cells by FileListCellBackground, black text from the cell's
-// top-left corner without margin. Selection and focus do not change the look. Table row k
-// is grid row k + 1 (the grid's header row is the table's header view).
+// top-left corner without margin. Selection does not change the colours; the current row
+// (the one "单行删除" and the Delete key act on) gets a frame in FileListFrameColour on top,
+// so the user sees which row that is. Table row k is grid row k + 1 (the grid's header
+// row is the table's header view).
 class FileListDelegate : public QStyledItemDelegate {
   Q_OBJECT
 

@@ -10,15 +10,20 @@
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QContextMenuEvent>
 #include <QCursor>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMimeData>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
@@ -29,8 +34,10 @@
 #include <QVBoxLayout>
 
 #include "app/about_form.h"
+#include "app/desktop_open.h"
 #include "app/dialogs.h"
 #include "app/file_list_paint.h"
+#include "app/hit_table.h"
 #include "app/path_text.h"
 #include "app/run_progress.h"
 #include "app/update_form.h"
@@ -45,6 +52,8 @@ constexpr char kCreditLine[] = "Ostrel 开发组";
 constexpr char kFileFilter[] = "IIS W3C /Apache/Ngnix /Tomcat /Weblogic 日志 (*)";
 constexpr char kFolderPrompt[] = "请选择文件夹(遍历文件夹下文件)";
 constexpr char kAskCaption[] = "询问";
+constexpr int kClientWidth = 878;
+constexpr int kClientHeight = 415;
 constexpr int kFileListStartRows = 998;  // data rows below the header at start-up
 constexpr int kHitTableStartColumns = 30;
 constexpr int kHitTableStartRows = 8;
@@ -54,6 +63,16 @@ constexpr int kFollowFromRow = 9;
 
 QString Utf8(std::string_view text) {
   return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+// The local files and folders among what is dragged.
+std::vector<std::filesystem::path> LocalPaths(const QMimeData* mime) {
+  std::vector<std::filesystem::path> paths;
+  if (mime == nullptr) return paths;
+  for (const QUrl& url : mime->urls()) {
+    if (url.isLocalFile()) paths.push_back(QStringToPath(url.toLocalFile()));
+  }
+  return paths;
 }
 
 // A read-only cell; QTableWidget takes ownership of the item.
@@ -117,8 +136,10 @@ TMainForm::TMainForm(MainFormConfig config, Dialogs& dialogs, QWidget* parent)
                  Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                  Qt::WindowCloseButtonHint);
   dialog_start_dir_ = config_.exe_dir;
+  setAcceptDrops(true);
   BuildWidgets();
-  resize(std::max(878, minimumSizeHint().width()), std::max(415, minimumSizeHint().height()));
+  SetUpShortcuts();
+  resize(kClientWidth, kClientHeight);
   CentreOnScreen();
   progress_timer_.setInterval(kProgressIntervalMs);
   connect(&progress_timer_, &QTimer::timeout, this, &TMainForm::UpdateProgressText);
@@ -156,7 +177,8 @@ void TMainForm::BuildWidgets() {
   read_edit_->setObjectName(QStringLiteral("ReadEdit"));
   read_edit_->setReadOnly(true);
   read_edit_->setToolTip(QStringLiteral("可选取多个日志文件"));
-  read_edit_->setMinimumWidth(345);
+  // Dropped paths belong to the window, not into this box.
+  read_edit_->setAcceptDrops(false);
   open_button_ = new QPushButton(QStringLiteral("..."), panel2);
   open_button_->setObjectName(QStringLiteral("OpenButton"));
   open_button_->setFixedWidth(28);
@@ -234,6 +256,7 @@ void TMainForm::BuildWidgets() {
   string_grid1_->setObjectName(QStringLiteral("StringGrid1"));
   SetUpGrid(*string_grid1_);
   string_grid1_->setSelectionMode(QAbstractItemView::ContiguousSelection);
+  hit_table_extras_ = new HitTableExtras(*string_grid1_, dialogs_);
   string_grid1_->hide();
   list_layout->addWidget(string_grid1_);
 
@@ -250,6 +273,10 @@ void TMainForm::BuildWidgets() {
   string_grid2_->setColumnWidth(2, 84);
   string_grid2_->setItemDelegate(new FileListDelegate(string_grid2_));
   string_grid2_->setContextMenuPolicy(Qt::CustomContextMenu);
+  string_grid2_->installEventFilter(this);
+  // The frame follows the current row; repaint both rows it leaves and enters whole.
+  connect(string_grid2_->selectionModel(), &QItemSelectionModel::currentRowChanged,
+          string_grid2_->viewport(), qOverload<>(&QWidget::update));
   list_layout->addWidget(string_grid2_);
 
   auto* status_bar = new QStatusBar(this);
@@ -329,6 +356,19 @@ void TMainForm::CentreOnScreen() {
   move((area.width() - width()) / 2, (area.height() - height()) / 2);
 }
 
+void TMainForm::SetUpShortcuts() {
+  const std::pair<QPushButton*, QKeyCombination> keys[] = {
+      {start_button_, Qt::ALT | Qt::Key_S},  {excel_button_, Qt::ALT | Qt::Key_E},
+      {open_button_, Qt::ALT | Qt::Key_O},   {explain_button_, Qt::ALT | Qt::Key_H},
+      {update_button_, Qt::ALT | Qt::Key_U}, {help_button_, Qt::ALT | Qt::Key_L}};
+  // Shortcuts rather than "&" mnemonics: the captions stay exactly as they are, and a
+  // Chinese caption has no letter to underline.
+  for (const auto& [button, key] : keys) {
+    button->setShortcut(QKeySequence(key));
+    button->setToolTip(QKeySequence(key).toString(QKeySequence::NativeText));
+  }
+}
+
 void TMainForm::ClearFileList() { string_grid2_->clearContents(); }
 
 void TMainForm::ShowFileList() {
@@ -349,6 +389,16 @@ void TMainForm::FillFileList(const std::vector<std::filesystem::path>& paths) {
   }
   const QTableWidgetItem* first = string_grid2_->item(0, 1);
   read_edit_->setText(first != nullptr ? first->text() : QString());
+  // A new list starts at its first row, framed, whatever was scrolled to before.
+  string_grid2_->scrollToTop();
+  if (!paths.empty()) string_grid2_->setCurrentCell(0, 0);
+}
+
+void TMainForm::TakeChoice(const std::vector<std::filesystem::path>& paths) {
+  ClearFileList();
+  ShowFileList();
+  read_edit_->clear();
+  FillFileList(paths);
 }
 
 std::filesystem::path TMainForm::RowPath(int table_row) const {
@@ -384,40 +434,105 @@ void TMainForm::OpenButtonClick() {
 
 void TMainForm::N1Click() {
   if (running_) return;
-  dialog_start_dir_ = config_.exe_dir;
   const QStringList files =
       dialogs_.PickFiles(this, PathToQString(dialog_start_dir_), Utf8(kFileFilter));
   if (files.isEmpty()) return;
-  ClearFileList();
-  ShowFileList();
-  read_edit_->clear();
   std::vector<std::filesystem::path> paths;
   paths.reserve(static_cast<std::size_t>(files.size()));
   for (const QString& file : files) paths.push_back(QStringToPath(file));
-  FillFileList(paths);
+  dialog_start_dir_ = paths.front().parent_path();
+  TakeChoice(paths);
 }
 
 void TMainForm::N2Click() {
   if (running_) return;
-  dialog_start_dir_ = config_.exe_dir;
   // Cleared before the dialog: a cancelled folder choice leaves an empty list.
   ClearFileList();
   ShowFileList();
   read_edit_->clear();
-  const QString folder = dialogs_.PickFolder(this, Utf8(kFolderPrompt));
+  const QString folder =
+      dialogs_.PickFolder(this, Utf8(kFolderPrompt), PathToQString(dialog_start_dir_));
   std::vector<std::filesystem::path> paths;
   if (!folder.isEmpty()) {
+    dialog_start_dir_ = QStringToPath(folder);
     QApplication::setOverrideCursor(Qt::WaitCursor);
-    paths = WalkFolder(QStringToPath(folder));
+    paths = WalkFolder(dialog_start_dir_);
     QApplication::restoreOverrideCursor();
   }
   FillFileList(paths);
+}
+
+void TMainForm::dragEnterEvent(QDragEnterEvent* event) {
+  if (!running_ && !LocalPaths(event->mimeData()).empty()) {
+    event->acceptProposedAction();
+  } else {
+    event->ignore();
+  }
+}
+
+void TMainForm::dropEvent(QDropEvent* event) {
+  const std::vector<std::filesystem::path> dropped = LocalPaths(event->mimeData());
+  if (running_ || dropped.empty()) {
+    event->ignore();
+    return;
+  }
+  event->acceptProposedAction();
+  // Files are taken as they come, folders walked in their place, as the two menu items do.
+  std::vector<std::filesystem::path> paths;
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  for (const std::filesystem::path& path : dropped) {
+    std::error_code error;
+    if (std::filesystem::is_directory(path, error)) {
+      std::vector<std::filesystem::path> found = WalkFolder(path);
+      paths.insert(paths.end(), std::make_move_iterator(found.begin()),
+                   std::make_move_iterator(found.end()));
+    } else {
+      paths.push_back(path);
+    }
+  }
+  QApplication::restoreOverrideCursor();
+  std::error_code error;
+  dialog_start_dir_ = std::filesystem::is_directory(dropped.front(), error)
+                          ? dropped.front()
+                          : dropped.front().parent_path();
+  TakeChoice(paths);
+}
+
+bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
+  if (watched != string_grid2_) return QMainWindow::eventFilter(watched, event);
+  if (event->type() == QEvent::KeyPress) {
+    const auto* key = static_cast<QKeyEvent*>(event);
+    const Qt::KeyboardModifiers modifiers = key->modifiers() & ~Qt::KeypadModifier;
+    if (key->key() == Qt::Key_Delete && modifiers == Qt::NoModifier) {
+      DelSelectedLineClick();
+      return true;
+    }
+    if ((key->key() == Qt::Key_Menu && modifiers == Qt::NoModifier) ||
+        (key->key() == Qt::Key_F10 && modifiers == Qt::ShiftModifier)) {
+      ShowFileListMenuFromKeyboard();
+      return true;
+    }
+  }
+  // Some platforms turn the menu key into a context-menu event as well, at the pointer;
+  // the key itself has opened the menu at the current row.
+  if (event->type() == QEvent::ContextMenu &&
+      static_cast<QContextMenuEvent*>(event)->reason() == QContextMenuEvent::Keyboard) {
+    return true;
+  }
+  return QMainWindow::eventFilter(watched, event);
 }
 
 void TMainForm::ShowFileListMenu(const QPoint& pos) {
   // Rows are taken out only between runs; the item says so by being greyed.
   del_popup_menu_->actions().front()->setEnabled(!running_);
   dialogs_.PopUp(*del_popup_menu_, string_grid2_->viewport()->mapToGlobal(pos));
+}
+
+void TMainForm::ShowFileListMenuFromKeyboard() {
+  const QModelIndex current = string_grid2_->currentIndex();
+  const QRect row =
+      current.isValid() ? string_grid2_->visualRect(current.siblingAtColumn(1)) : QRect();
+  ShowFileListMenu(row.isValid() ? row.bottomLeft() : QPoint(0, 0));
 }
 
 void TMainForm::DelSelectedLineClick() {
@@ -445,8 +560,10 @@ void TMainForm::StartButtonClick() {
   }
   running_ = true;
   excel_button_->setEnabled(false);
-  dialog_start_dir_ = config_.exe_dir;
   read_edit_->clear();
+  // The last run's figures would otherwise stand until this one's first report.
+  status_panels_[0]->clear();
+  status_panels_[1]->clear();
   SetRunControlsEnabled(false);
 
   run_inputs_.clear();
@@ -544,7 +661,8 @@ void TMainForm::AskAboutHits(std::uint64_t hit_count) {
   if (dialogs_.AskYesNo(this, result_path + QStringLiteral(" 是否导入到下表中？"), caption)) {
     if (hit_count >= kBulkExportHits) {
       if (dialogs_.AskYesNo(this, QStringLiteral(" 数量过多，存入Excel中？"), caption)) {
-        ExportResultFileAndOpen(config_.result_path, config_.encoding, dialogs_);
+        ExportResultFileAndOpen(this, config_.result_path, config_.encoding, hit_count + 1,
+                                dialogs_, config_.export_file);
       }
       return;
     }
@@ -552,7 +670,7 @@ void TMainForm::AskAboutHits(std::uint64_t hit_count) {
     return;
   }
   if (dialogs_.AskYesNo(this, result_path + QStringLiteral(" 是否打开查看吗？"), caption)) {
-    dialogs_.OpenUrl(QUrl::fromLocalFile(result_path));
+    OpenWithDesktop(this, dialogs_, config_.result_path);
   }
 }
 
@@ -611,7 +729,7 @@ void TMainForm::ExcelButtonClick() {
       row.push_back(item != nullptr ? item->text().toStdString() : std::string());
     }
   }
-  ExportHitTableAndOpen(table, config_.result_path, dialogs_);
+  ExportHitTableAndOpen(this, table, config_.result_path, dialogs_, config_.export_grid);
 }
 
 void TMainForm::UpdateButtonClick() {
@@ -625,8 +743,7 @@ void TMainForm::HelpButtonClick() {
 }
 
 void TMainForm::ExplainButtonClick() {
-  // Like the shell, the window has nothing to say when the guide is missing.
-  dialogs_.OpenUrl(QUrl::fromLocalFile(PathToQString(LocationsOf(config_).HelpFile())));
+  OpenWithDesktop(this, dialogs_, LocationsOf(config_).HelpFile());
 }
 
 void TMainForm::StopRunAndWait() {

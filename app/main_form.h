@@ -15,6 +15,7 @@
 #include <QString>
 #include <QTimer>
 
+#include "app/workbook.h"
 #include "engine/file_locations.h"
 #include "engine/options.h"
 #include "engine/result_table.h"
@@ -23,6 +24,8 @@
 
 class QButtonGroup;
 class QCheckBox;
+class QDragEnterEvent;
+class QDropEvent;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -33,6 +36,7 @@ class QTableWidget;
 namespace ostrel {
 
 class Dialogs;
+class HitTableExtras;
 class ProgressSink;
 
 // The analysis a run performs; RunAnalysis unless a test puts a scripted one in its place.
@@ -42,13 +46,15 @@ using RunFunction = std::function<RunSummary(
 
 // Where the window keeps and finds its files, and what a run does.
 struct MainFormConfig {
-  std::filesystem::path exe_dir;  // the file dialog starts here
+  std::filesystem::path exe_dir;  // the file dialogs start here, until a first choice
   // Where QQWry.dat, help.html and the update files are; empty: all in exe_dir.
   std::optional<FileLocations> locations;
   std::filesystem::path result_path;  // the result file (1.log) every run rewrites
   std::string update_manifest_url;    // handed to the update window
   ResultEncoding encoding = ResultEncoding::kUtf8;
   RunFunction run = RunAnalysis;
+  GridExportFunction export_grid = ExportGridToXlsx;        // "生成Excel"
+  FileExportFunction export_file = ExportResultFileToXlsx;  // the bulk export after a run
 };
 
 // From this many hits on, the run offers the workbook export instead of the hit table.
@@ -56,9 +62,14 @@ inline constexpr std::uint64_t kBulkExportHits = 10000;
 
 // The main window: run options, input selection, the file list with each file's progress,
 // the hit table, the three-panel status bar and the buttons of the side windows. The run
-// works on a worker thread; the window shows its progress at most 20 times a second, and
-// asks its end-of-run questions through the Dialogs seam. Controls carry the object names
-// tests and style sheets find them by (StartButton, ReadEdit, StringGrid1, ...).
+// and the workbook exports work on worker threads; the window shows a run's progress at
+// most 20 times a second, an export's in a modal dialog, and asks its questions through
+// the Dialogs seam. Files and folders dropped on the window replace the file list as a
+// choice does; the file and folder dialogs start in the folder last chosen (for the
+// program's life only). Controls carry the object names tests and style sheets find them
+// by (StartButton, ReadEdit, StringGrid1, ...). Keys: Alt+S 开始, Alt+E 生成Excel, Alt+O
+// "...", Alt+H 使用说明, Alt+U 升级, Alt+L 日志; on the file list Delete takes out the
+// current row and the menu key or Shift+F10 opens its menu.
 //
 // Grid coordinates: the file list's header row is the table's header view, so table row k
 // is file-list row k + 1; the same holds for the hit table and the result file's lines.
@@ -89,22 +100,28 @@ class TMainForm : public QMainWindow {
   void N1Click();
   // Chooses a folder and lists every file under it, breadth first.
   void N2Click();
-  // "单行删除": takes the current row out of the file list; only when no run is in progress.
+  // "单行删除" and the Delete key: takes the current (framed) row out of the file list; only
+  // when no run is in progress.
   void DelSelectedLineClick();
-  // "生成Excel": writes the hit table to a workbook and opens it.
+  // "生成Excel": writes the hit table to a workbook on a worker thread and opens it.
   void ExcelButtonClick();
   // "升级": the update window, modally.
   void UpdateButtonClick();
   // "日志": the changelog window, modally.
   void HelpButtonClick();
   // "使用说明": hands help.html (beside the executable, or in the installed documents) to
-  // the desktop; says nothing when it is missing.
+  // the desktop; when it is missing or nothing opens it, a box says so and names its path.
   void ExplainButtonClick();
 
  protected:
   // Closing during a run stops the run at its next line; the result file is flushed and
   // closed before the window goes.
   void closeEvent(QCloseEvent* event) override;
+  // Local files and folders are accepted between runs.
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
+  // The file list's keys.
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   struct RunOutcome {
@@ -116,8 +133,12 @@ class TMainForm : public QMainWindow {
   void BuildWidgets();
   bool OpenIpDatabase();
   void CentreOnScreen();
-  // Puts one row per path into the file list and the first path into ReadEdit.
+  void SetUpShortcuts();
+  // Puts one row per path into the file list and the first path into ReadEdit, shows row
+  // 1 framed at the top.
   void FillFileList(const std::vector<std::filesystem::path>& paths);
+  // Replaces the file list by `paths`, as a confirmed choice does.
+  void TakeChoice(const std::vector<std::filesystem::path>& paths);
   // Empties every data cell of the file list; header and row count stay.
   void ClearFileList();
   void ShowFileList();
@@ -134,6 +155,8 @@ class TMainForm : public QMainWindow {
   void AskAboutHits(std::uint64_t hit_count);
   void ShowHitTable();
   void ShowFileListMenu(const QPoint& pos);
+  // The menu key and Shift+F10: the menu under the current row.
+  void ShowFileListMenuFromKeyboard();
 
   Dialogs& dialogs_;
   MainFormConfig config_;
@@ -141,6 +164,7 @@ class TMainForm : public QMainWindow {
   bool running_ = false;
   bool closing_ = false;
   bool busy_cursor_ = false;
+  // Where the file and folder dialogs start: the folder of the latest choice.
   std::filesystem::path dialog_start_dir_;
 
   // Widgets, owned by their Qt parents.
@@ -162,6 +186,7 @@ class TMainForm : public QMainWindow {
   QLabel* status_panels_[3] = {nullptr, nullptr, nullptr};
   QMenu* open_popup_menu_ = nullptr;
   QMenu* del_popup_menu_ = nullptr;
+  HitTableExtras* hit_table_extras_ = nullptr;
 
   // The run in progress.
   std::vector<std::filesystem::path> run_inputs_;

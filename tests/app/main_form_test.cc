@@ -20,26 +20,41 @@
 #include <QApplication>
 #include <QButtonGroup>
 #include <QCheckBox>
+#include <QClipboard>
+#include <QContextMenuEvent>
 #include <QDialog>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QElapsedTimer>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QHeaderView>
+#include <QHelpEvent>
 #include <QImage>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMimeData>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollBar>
+#include <QTableView>
 #include <QTableWidget>
+#include <QTimer>
+#include <QToolTip>
 
 #include "app/about_form.h"
 #include "app/app_main.h"
 #include "app/dialogs.h"
 #include "app/file_list_paint.h"
+#include "app/hit_table.h"
 #include "app/main_form.h"
 #include "engine/result_table.h"
 #include "engine/run.h"
+#include "export/excel_export.h"
+#include "tests/app/qt_print.h"
 #include "tools/qqwry_builder/qqwry_builder.h"
 
 namespace ostrel {
@@ -74,8 +89,9 @@ class FakeDialogs : public Dialogs {
     file_dialog_filter = filter;
     return files;
   }
-  QString PickFolder(QWidget*, const QString& prompt) override {
+  QString PickFolder(QWidget*, const QString& prompt, const QString& start_dir) override {
     folder_prompt = prompt;
+    folder_dialog_dir = start_dir;
     return folder;
   }
   void PopUp(QMenu& menu, const QPoint&) override {
@@ -86,6 +102,9 @@ class FakeDialogs : public Dialogs {
   }
   void ShowModal(QDialog& dialog) override {
     modal_dialogs.push_back(QString::fromLatin1(dialog.metaObject()->className()));
+    if (const auto* text = dialog.findChild<QPlainTextEdit*>(QStringLiteral("CellText"))) {
+      modal_texts.push_back(text->toPlainText());
+    }
   }
   bool OpenUrl(const QUrl& url) override {
     opened.push_back(url);
@@ -98,9 +117,10 @@ class FakeDialogs : public Dialogs {
   QString folder;
   QString menu_choice;
   bool open_succeeds = true;
-  QString file_dialog_dir, file_dialog_filter, folder_prompt;
+  QString file_dialog_dir, file_dialog_filter, folder_prompt, folder_dialog_dir;
   std::vector<QString> popped_menus;
   std::vector<QString> modal_dialogs;
+  std::vector<QString> modal_texts;  // the cell window's text, when it was one
   std::vector<QUrl> opened;
 };
 
@@ -331,6 +351,9 @@ TEST_F(MainFormTest, InstalledLayoutWithoutDatabaseNamesTheFoldersSearched) {
 
 TEST_F(MainFormTest, StartsWithTheDefaultsAndAnEmptyFileList) {
   EXPECT_EQ(Form().windowTitle(), QStringLiteral("【Varnok】系列五：Ostrel Ver:2.6"));
+  EXPECT_EQ(Form().size(), QSize(878, 415));
+  Form().show();
+  EXPECT_EQ(Form().size(), QSize(878, 415));  // no minimum size hint pushes it wider
   EXPECT_FALSE(Form().windowFlags() & Qt::WindowMaximizeButtonHint);
   EXPECT_EQ(FileList().rowCount(), 998);
   EXPECT_EQ(FileList().columnCount(), 3);
@@ -545,8 +568,24 @@ TEST_F(MainFormTest, ExcelButtonExportsTheTableOrShowsBothBoxesInOrder) {
   EXPECT_EQ(dialogs_.boxes[0].text, QStringLiteral("请确认机子上是否装了excel"));
   EXPECT_EQ(dialogs_.boxes[0].caption, QStringLiteral("错误"));
   EXPECT_EQ(dialogs_.boxes[1].kind, "error");
-  EXPECT_EQ(dialogs_.boxes[1].text, QStringLiteral("保存在 ") + Q(config_.result_path));
+  EXPECT_EQ(dialogs_.boxes[1].text, QStringLiteral("保存在 ") + Q(config_.result_path) +
+                                        QStringLiteral("\n工作簿保存在 ") + Q(workbook));
   EXPECT_EQ(dialogs_.boxes[1].caption, QStringLiteral("位置"));
+
+  // The workbook cannot be written: the writer's message instead of the workbook's path.
+  config_.export_grid = [](const ResultTable&, const fs::path& xlsx, const XlsxExportOptions&) {
+    throw ExportError("disk full (" + xlsx.string() + ")", xlsx);
+  };
+  form_.reset();
+  dialogs_.answers = {true};
+  RunApache({Log("access.log", "")});
+  dialogs_.boxes.clear();
+  dialogs_.open_succeeds = true;
+  Form().ExcelButtonClick();
+  ASSERT_EQ(dialogs_.boxes.size(), 2u);
+  EXPECT_EQ(dialogs_.boxes[0].text, QStringLiteral("请确认机子上是否装了excel"));
+  EXPECT_EQ(dialogs_.boxes[1].text, QStringLiteral("保存在 ") + Q(config_.result_path) +
+                                        QStringLiteral("\ndisk full (") + Q(workbook) + ")");
 
   // New input hides the table but leaves the button on for the last run's hits.
   ChooseFiles({Log("other.log", "")});
@@ -605,6 +644,9 @@ TEST_F(MainFormTest, ARunLocksItsControlsRefusesASecondStartAndDeletions) {
   FileList().setCurrentCell(0, 0);
   Form().StartButtonClick();
   ASSERT_TRUE(Form().IsRunning());
+  // Before the first line: no figures of an earlier run (here, the start-up texts).
+  EXPECT_TRUE(Child<QLabel>("StatusPanel0")->text().isEmpty());
+  EXPECT_TRUE(Child<QLabel>("StatusPanel1")->text().isEmpty());
   EXPECT_FALSE(Child<QPushButton>("StartButton")->isEnabled());
   EXPECT_FALSE(Child<QGroupBox>("WafRadioGroup")->isEnabled());
   EXPECT_FALSE(Child<QGroupBox>("WebTypeRadioGroup")->isEnabled());
@@ -752,6 +794,16 @@ TEST_F(MainFormTest, FileListCellsArePaintedByTheColourRule) {
           << "column " << column << " row " << row + 1;
     }
   }
+  // The current row, and only it, is framed on top of those colours.
+  const QColor frame = FileListFrameColour(palette);
+  ASSERT_NE(frame.rgb(), white.rgb());
+  for (int row = 0; row < 3; ++row) {
+    for (int column = 0; column < 3; ++column) {
+      const QRect rect = FileList().visualRect(FileList().model()->index(row, column));
+      EXPECT_EQ(image.pixelColor(rect.center().x(), rect.top()).rgb() == frame.rgb(), row == 1)
+          << "column " << column << " row " << row + 1;
+    }
+  }
   QHeaderView& header = *FileList().horizontalHeader();
   const QImage header_image = header.grab().toImage();
   const QColor header_colour =
@@ -760,6 +812,7 @@ TEST_F(MainFormTest, FileListCellsArePaintedByTheColourRule) {
 }
 
 TEST_F(MainFormTest, SideButtonsOpenTheChangelogTheUpdateWindowAndTheGuide) {
+  WriteFile(config_.exe_dir / "help.html", "<html></html>");
   Form().HelpButtonClick();
   Form().UpdateButtonClick();
   EXPECT_EQ(dialogs_.modal_dialogs, (std::vector<QString>{QStringLiteral("ostrel::TAboutForm"),
@@ -767,7 +820,250 @@ TEST_F(MainFormTest, SideButtonsOpenTheChangelogTheUpdateWindowAndTheGuide) {
   Form().ExplainButtonClick();
   ASSERT_EQ(dialogs_.opened.size(), 1u);
   EXPECT_EQ(dialogs_.opened[0], QUrl::fromLocalFile(Q(config_.exe_dir / "help.html")));
-  EXPECT_TRUE(dialogs_.boxes.empty());  // help.html is missing here; nothing is said
+  EXPECT_TRUE(dialogs_.boxes.empty());
+}
+
+// Sends a key press to `target` as the keyboard would deliver it.
+void PressKey(QObject& target, int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+  QKeyEvent event(QEvent::KeyPress, key, modifiers);
+  QCoreApplication::sendEvent(&target, &event);
+}
+
+TEST_F(MainFormTest, KeysActOnTheFramedRowAndButtonsHaveShortcuts) {
+  ChooseFiles({Log("a.log", ""), Log("b.log", ""), Log("c.log", "")});
+  EXPECT_EQ(FileList().currentRow(), 0);  // a new list starts framed at row 1
+  FileList().setCurrentCell(1, 1);
+  PressKey(FileList(), Qt::Key_Delete);
+  ASSERT_EQ(FileList().rowCount(), 2);
+  EXPECT_EQ(CellText(FileList(), 1, 1), Q(dir_ / "logs" / "c.log"));
+  EXPECT_EQ(CellText(FileList(), 1, 0), QStringLiteral("2"));
+
+  PressKey(FileList(), Qt::Key_Menu);
+  PressKey(FileList(), Qt::Key_F10, Qt::ShiftModifier);
+  PressKey(FileList(), Qt::Key_F10);  // F10 alone is not the menu
+  // The menu key's own context-menu event, on platforms that send one, adds no second menu.
+  QContextMenuEvent keyboard_menu(QContextMenuEvent::Keyboard, QPoint(5, 5),
+                                  FileList().mapToGlobal(QPoint(5, 5)));
+  QCoreApplication::sendEvent(&FileList(), &keyboard_menu);
+  EXPECT_EQ(dialogs_.popped_menus, (std::vector<QString>{QStringLiteral("Del_PopupMenu"),
+                                                         QStringLiteral("Del_PopupMenu")}));
+
+  const std::pair<const char*, QKeySequence> keys[] = {
+      {"StartButton", QKeySequence(Qt::ALT | Qt::Key_S)},
+      {"ExcelButton", QKeySequence(Qt::ALT | Qt::Key_E)},
+      {"OpenButton", QKeySequence(Qt::ALT | Qt::Key_O)},
+      {"ExplainButton", QKeySequence(Qt::ALT | Qt::Key_H)},
+      {"UpdateButton", QKeySequence(Qt::ALT | Qt::Key_U)},
+      {"HelpButton", QKeySequence(Qt::ALT | Qt::Key_L)}};
+  for (const auto& [name, key] : keys) EXPECT_EQ(Child<QPushButton>(name)->shortcut(), key) << name;
+  EXPECT_EQ(Child<QPushButton>("StartButton")->text(), QStringLiteral("开始"));
+}
+
+TEST_F(MainFormTest, DialogsStartInTheLastFolderChosenAndANewListShowsRowOne) {
+  fs::create_directories(dir_ / "logs" / "sub");
+  std::vector<fs::path> many;
+  for (int i = 0; i < 60; ++i) many.push_back(Log("sub/" + std::to_string(i) + ".log", ""));
+  ChooseFiles({Log("a.log", "")});
+  EXPECT_EQ(dialogs_.file_dialog_dir, Q(config_.exe_dir));  // the first time
+  dialogs_.folder = Q(dir_ / "logs" / "sub");
+  Form().N2Click();
+  EXPECT_EQ(dialogs_.folder_dialog_dir, Q(dir_ / "logs"));
+  ASSERT_EQ(FileList().rowCount(), 60);
+  ChooseFiles({many[3]});
+  EXPECT_EQ(dialogs_.file_dialog_dir, Q(dir_ / "logs" / "sub"));
+
+  Form().resize(900, 500);
+  Form().show();
+  ChooseFiles(many);
+  FileList().scrollToBottom();
+  FileList().setCurrentCell(59, 0);
+  ChooseFiles(many);
+  EXPECT_EQ(FileList().verticalScrollBar()->value(), 0);
+  EXPECT_EQ(FileList().currentRow(), 0);
+}
+
+TEST_F(MainFormTest, ADropReplacesTheListWalksFoldersAndIsRefusedDuringARun) {
+  fs::create_directories(dir_ / "logs" / "sub");
+  const fs::path deep = Log("sub/deep.log", ""), a = Log("a.log", "");
+  ChooseFiles({Log("old.log", "")});
+  const auto drop = [this](const QList<QUrl>& urls) {
+    QMimeData mime;
+    mime.setUrls(urls);
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(&Form(), &enter);
+    if (!enter.isAccepted()) return false;
+    QDropEvent event(QPointF(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(&Form(), &event);
+    return event.isAccepted();
+  };
+  EXPECT_FALSE(drop({QUrl(QStringLiteral("https://example.org/access.log"))}));
+  ASSERT_TRUE(drop({QUrl::fromLocalFile(Q(a)), QUrl::fromLocalFile(Q(dir_ / "logs" / "sub"))}));
+  ASSERT_EQ(FileList().rowCount(), 2);
+  EXPECT_EQ(CellText(FileList(), 0, 1), Q(a));
+  EXPECT_EQ(CellText(FileList(), 1, 1), Q(deep));
+  EXPECT_EQ(CellText(FileList(), 1, 0), QStringLiteral("2"));
+  EXPECT_EQ(Child<QLineEdit>("ReadEdit")->text(), Q(a));
+  dialogs_.files.clear();  // cancelled: only the start folder is looked at
+  Form().N1Click();
+  EXPECT_EQ(dialogs_.file_dialog_dir, Q(dir_ / "logs"));
+
+  std::atomic<bool> release{false};
+  std::atomic<int> runs{0};
+  config_.run = GatedRun(release, runs);
+  form_.reset();
+  ChooseFiles({a});
+  Form().StartButtonClick();
+  EXPECT_FALSE(drop({QUrl::fromLocalFile(Q(deep))}));
+  EXPECT_EQ(CellText(FileList(), 0, 1), Q(a));
+  release = true;
+  WaitForRunEnd();
+}
+
+TEST_F(MainFormTest, WhatTheDesktopCannotOpenIsNamedInABox) {
+  const QString guide = Q(config_.exe_dir / "help.html");
+  Form().ExplainButtonClick();  // help.html is missing here
+  ASSERT_EQ(dialogs_.boxes.size(), 1u);
+  EXPECT_EQ(dialogs_.boxes[0].kind, "warn");
+  EXPECT_EQ(dialogs_.boxes[0].text, QStringLiteral("找不到文件：\n") + guide);
+  EXPECT_EQ(dialogs_.boxes[0].caption, QStringLiteral("打开失败"));
+  EXPECT_TRUE(dialogs_.opened.empty());
+
+  WriteFile(config_.exe_dir / "help.html", "<html></html>");
+  dialogs_.open_succeeds = false;
+  Form().ExplainButtonClick();
+  ASSERT_EQ(dialogs_.boxes.size(), 2u);
+  EXPECT_EQ(dialogs_.boxes[1].text, QStringLiteral("系统中没有能打开此文件的程序：\n") + guide);
+
+  // "是否打开查看吗？" answered yes, and nothing takes the result file.
+  config_.run = ScriptedRun({kApacheHit});
+  form_.reset();
+  dialogs_.boxes.clear();
+  dialogs_.answers = {false, true};
+  RunApache({Log("access.log", "")});
+  ASSERT_EQ(dialogs_.boxes.size(), 3u);
+  EXPECT_EQ(dialogs_.boxes[2].text,
+            QStringLiteral("系统中没有能打开此文件的程序：\n") + Q(config_.result_path));
+}
+
+// A grid writer that waits until the window's thread has run a timer (which it can only
+// while the export is elsewhere), noting where it ran, then writes the real workbook.
+TEST_F(MainFormTest, TheExportRunsOnAWorkerUnderAModalProgressDialog) {
+  std::atomic<bool> window_ran{false};
+  std::thread::id writer_thread;
+  config_.export_grid = [&](const ResultTable& table, const fs::path& xlsx,
+                            const XlsxExportOptions& options) {
+    writer_thread = std::this_thread::get_id();
+    for (int i = 0; i < 10000 && !window_ran; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ExportGridToXlsx(table, xlsx, options);
+  };
+  config_.run = ScriptedRun({kApacheHit, kApacheHit});
+  dialogs_.answers = {true};
+  RunApache({Log("access.log", "")});
+  bool modal_progress = false;
+  QTimer::singleShot(0, [&] {
+    const auto* progress = Form().findChild<QDialog*>(QStringLiteral("ExportProgress"));
+    modal_progress = progress != nullptr && progress->isVisible() && progress->isModal();
+    window_ran = true;
+  });
+  Form().ExcelButtonClick();
+  EXPECT_TRUE(window_ran);
+  EXPECT_TRUE(modal_progress);
+  EXPECT_NE(writer_thread, std::this_thread::get_id());
+  EXPECT_EQ(Form().findChild<QDialog*>(QStringLiteral("ExportProgress")), nullptr);
+  ASSERT_EQ(dialogs_.opened.size(), 1u);
+  EXPECT_GT(fs::file_size(config_.exe_dir / "1.xlsx"), 0u);
+  EXPECT_EQ(dialogs_.boxes.size(), 1u);  // the import question only
+}
+
+TEST_F(MainFormTest, CancellingTheBulkExportLeavesNoWorkbookAndAsksNothingMore) {
+  // The real writer, started only once the cancel has been asked for.
+  config_.export_file = [](const fs::path& result, ResultEncoding encoding, const fs::path& xlsx,
+                           const XlsxExportOptions& options) {
+    for (int i = 0; i < 10000 && !options.stop.stop_requested(); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return ExportResultFileToXlsx(result, encoding, xlsx, options);
+  };
+  config_.run = ScriptedRun(std::vector<std::string>(kBulkExportHits, kApacheHit));
+  dialogs_.answers = {true, true};
+  QTimer canceller;
+  QObject::connect(&canceller, &QTimer::timeout, [this] {
+    if (auto* progress = Form().findChild<QDialog*>(QStringLiteral("ExportProgress"))) {
+      progress->findChild<QPushButton*>(QStringLiteral("CancelButton"))->click();
+    }
+  });
+  canceller.start(5);
+  RunApache({Log("access.log", "")});
+  EXPECT_EQ(dialogs_.boxes.size(), 2u);
+  EXPECT_TRUE(dialogs_.opened.empty());
+  EXPECT_FALSE(fs::exists(config_.exe_dir / "1.xlsx"));
+  for (const fs::directory_entry& entry : fs::directory_iterator(config_.exe_dir)) {
+    EXPECT_NE(entry.path().extension(), ".xlsx") << entry.path();
+    EXPECT_EQ(entry.path().string().find("1.xlsx"), std::string::npos) << entry.path();
+  }
+}
+
+TEST_F(MainFormTest, HitTableKeepsItsFirstColumnShowsWholeCellsAndCopiesRows) {
+  const QString long_cell = QStringLiteral("/index.php?id=1<b>") + QString(200, QLatin1Char('x'));
+  config_.run = ScriptedRun({"1.1.1.1 a b", "2.2.2.2 c d", "3.3.3.3 e " + long_cell.toStdString()});
+  dialogs_.answers = {true};
+  RunApache({Log("access.log", "")});
+  QTableWidget& table = HitTable();
+  ASSERT_EQ(table.rowCount(), 3);
+  Form().resize(700, 415);
+  Form().show();
+  QCoreApplication::processEvents();
+
+  table.selectionModel()->select(
+      QItemSelection(table.model()->index(1, 0), table.model()->index(2, 2)),
+      QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+  PressKey(table, Qt::Key_C, Qt::ControlModifier);
+  EXPECT_EQ(QGuiApplication::clipboard()->text(),
+            QStringLiteral("2.2.2.2\tc\td\n3.3.3.3\te\t") + long_cell + QStringLiteral("\n"));
+
+  const QModelIndex cut = table.model()->index(2, 2);
+  emit table.doubleClicked(cut);
+  EXPECT_EQ(dialogs_.modal_texts, std::vector<QString>{long_cell});
+
+  const QRect cell = table.visualRect(cut);
+  QHelpEvent tip(QEvent::ToolTip, cell.center(), table.viewport()->mapToGlobal(cell.center()));
+  QCoreApplication::sendEvent(table.viewport(), &tip);
+  EXPECT_TRUE(QToolTip::text().contains(long_cell.toHtmlEscaped()))
+      << QToolTip::text().toStdString();
+  QToolTip::hideText();
+
+  // Scrolled to the far right, the first column still stands at the left edge.
+  auto* fixed = Child<QTableView>("StringGrid1FixedColumn");
+  ASSERT_NE(fixed, nullptr);
+  table.setColumnWidth(2, 3000);
+  QCoreApplication::processEvents();
+  ASSERT_GT(table.horizontalScrollBar()->maximum(), 0);
+  table.horizontalScrollBar()->setValue(table.horizontalScrollBar()->maximum());
+  QCoreApplication::processEvents();
+  EXPECT_LT(table.columnViewportPosition(0), 0);
+  EXPECT_TRUE(fixed->isVisible());
+  EXPECT_FALSE(fixed->isColumnHidden(0));
+  EXPECT_TRUE(fixed->isColumnHidden(1));
+  EXPECT_EQ(fixed->geometry().left(), table.frameWidth());
+  EXPECT_EQ(fixed->width(), table.columnWidth(0));
+  EXPECT_EQ(fixed->visualRect(table.model()->index(0, 0)).left(), 0);
+  table.setColumnWidth(0, 120);
+  EXPECT_EQ(fixed->width(), 120);
+}
+
+TEST(HitTableTest, CopiedCellsKeepTheirColumns) {
+  QTableWidget table(2, 3);
+  const char* cells[2][3] = {{"a", "b\tc", ""}, {"line\none", "x\r\ny", "z"}};
+  for (int row = 0; row < 2; ++row) {
+    for (int column = 0; column < 3; ++column) {
+      if (*cells[row][column] != '\0') {
+        table.setItem(row, column, new QTableWidgetItem(QString::fromUtf8(cells[row][column])));
+      }
+    }
+  }
+  EXPECT_EQ(RowsAsTabSeparatedText(table, {1, 0}), QStringLiteral("line one\tx  y\tz\na\tb c\t\n"));
 }
 
 TEST(AboutFormTest, HoldsTheFixedChangelog) {

@@ -36,7 +36,7 @@ class ScriptedDialogs : public ostrel::Dialogs {
     std::fprintf(stderr, "error: %s\n", text.toUtf8().constData());
   }
   QStringList PickFiles(QWidget*, const QString&, const QString&) override { return files_; }
-  QString PickFolder(QWidget*, const QString&) override { return {}; }
+  QString PickFolder(QWidget*, const QString&, const QString&) override { return {}; }
   void PopUp(QMenu&, const QPoint&) override {}
   void ShowModal(QDialog&) override {}
   bool OpenUrl(const QUrl&) override { return true; }
