@@ -19,6 +19,7 @@ namespace ostrel {
 namespace {
 
 struct EarlyCase {
+  const char* name;
   QStringList arguments;  // after the program name
   std::optional<QString> answer_contains;
 };
@@ -37,17 +38,20 @@ TEST_P(EarlyAnswerTest, AnswersHelpAndVersionOnly) {
 INSTANTIATE_TEST_SUITE_P(
     Arguments, EarlyAnswerTest,
     ::testing::Values(
-        EarlyCase{{QStringLiteral("--help")}, QStringLiteral("--update-server <URL>")},
-        EarlyCase{{QStringLiteral("-h")}, QStringLiteral("--version")},
-        EarlyCase{{QStringLiteral("--version")}, QStringLiteral("ostrel 2.6\n")},
-        EarlyCase{{QStringLiteral("-v")}, QStringLiteral("ostrel 2.6\n")},
+        EarlyCase{"LongHelp", {QStringLiteral("--help")}, QStringLiteral("--update-server <URL>")},
+        EarlyCase{"ShortHelp", {QStringLiteral("-h")}, QStringLiteral("--version")},
+        EarlyCase{"LongVersion", {QStringLiteral("--version")}, QStringLiteral("ostrel 2.6\n")},
+        EarlyCase{"ShortVersion", {QStringLiteral("-v")}, QStringLiteral("ostrel 2.6\n")},
         // Qt's own options and the window's are for the window: no early answer.
-        EarlyCase{{}, std::nullopt},
+        EarlyCase{"NoOptions", {}, std::nullopt},
         EarlyCase{
+            "QtsOwnOptions",
             {QStringLiteral("-reverse"), QStringLiteral("-platform"), QStringLiteral("offscreen")},
             std::nullopt},
-        EarlyCase{{QStringLiteral("--update-server"), QStringLiteral("http://127.0.0.1/u.ini")},
-                  std::nullopt}));
+        EarlyCase{"UpdateServer",
+                  {QStringLiteral("--update-server"), QStringLiteral("http://127.0.0.1/u.ini")},
+                  std::nullopt}),
+    [](const ::testing::TestParamInfo<EarlyCase>& info) { return info.param.name; });
 
 TEST(QtTranslationTest, LoadsQtsChineseOrChangesNothing) {
   QTranslator missing;
