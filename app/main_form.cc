@@ -39,10 +39,12 @@
 #include "app/file_list_paint.h"
 #include "app/hit_table.h"
 #include "app/path_text.h"
+#include "app/run_notice.h"
 #include "app/run_progress.h"
 #include "app/update_form.h"
 #include "app/workbook.h"
 #include "engine/folder_walk.h"
+#include "engine/output_guard.h"
 
 namespace ostrel {
 namespace {
@@ -190,7 +192,7 @@ void TMainForm::BuildWidgets() {
   auto* start_row = new QHBoxLayout;
   web_type_radio_group_ = RadioGroup(panel2, "WebTypeRadioGroup", QStringLiteral("日志类型"),
                                      {QStringLiteral("IIS W3c"), QStringLiteral("Tomcat/Weblogic"),
-                                      QStringLiteral("Apache/Ngnix")},
+                                      QStringLiteral("Apache/Ngnix"), QStringLiteral("自动识别")},
                                      2, web_type_buttons_);
   web_type_radio_group_->setAutoFillBackground(true);
   QPalette web_type_palette = web_type_radio_group_->palette();
@@ -294,6 +296,12 @@ void TMainForm::BuildWidgets() {
   status_panels_[2]->setAlignment(Qt::AlignCenter);
   status_bar->addWidget(status_panels_[0]);
   status_bar->addWidget(status_panels_[1], 1);
+  // What a finished run may have missed; empty and hidden otherwise.
+  run_notice_ = new QLabel(status_bar);
+  run_notice_->setObjectName(QStringLiteral("RunNotice"));
+  run_notice_->setStyleSheet(QStringLiteral("color: #b00000;"));
+  run_notice_->hide();
+  status_bar->addWidget(run_notice_);
   status_bar->addPermanentWidget(status_panels_[2]);
 
   open_popup_menu_ = new QMenu(this);
@@ -456,7 +464,7 @@ void TMainForm::N2Click() {
   if (!folder.isEmpty()) {
     dialog_start_dir_ = QStringToPath(folder);
     QApplication::setOverrideCursor(Qt::WaitCursor);
-    paths = WalkFolder(dialog_start_dir_);
+    paths = WalkWithoutOwnFiles(dialog_start_dir_);
     QApplication::restoreOverrideCursor();
   }
   FillFileList(paths);
@@ -483,7 +491,7 @@ void TMainForm::dropEvent(QDropEvent* event) {
   for (const std::filesystem::path& path : dropped) {
     std::error_code error;
     if (std::filesystem::is_directory(path, error)) {
-      std::vector<std::filesystem::path> found = WalkFolder(path);
+      std::vector<std::filesystem::path> found = WalkWithoutOwnFiles(path);
       paths.insert(paths.end(), std::make_move_iterator(found.begin()),
                    std::make_move_iterator(found.end()));
     } else {
@@ -564,8 +572,10 @@ void TMainForm::StartButtonClick() {
   // The last run's figures would otherwise stand until this one's first report.
   status_panels_[0]->clear();
   status_panels_[1]->clear();
+  ShowRunNotice({}, {});
   SetRunControlsEnabled(false);
 
+  run_options_ = CurrentOptions();
   run_inputs_.clear();
   run_rows_.clear();
   for (int row = 0; row < string_grid2_->rowCount(); ++row) {
@@ -581,7 +591,7 @@ void TMainForm::StartButtonClick() {
   progress_timer_.start();
 
   worker_ = std::jthread([this, run = config_.run, inputs = run_inputs_,
-                          result_path = config_.result_path, options = CurrentOptions(),
+                          result_path = config_.result_path, options = run_options_,
                           &ipdb = *qqwry_ip_, &sink = *sink_](std::stop_token stop) {
     RunOutcome outcome;
     try {
@@ -651,8 +661,25 @@ void TMainForm::OnRunFinished(const RunOutcome& outcome) {
     dialogs_.Error(this, QString::fromStdString(outcome.error), QStringLiteral("错误"));
     return;
   }
+  ShowRunNotice(RunNoticeText(outcome.summary, run_options_.log_type),
+                RunNoticeDetails(outcome.summary, run_options_.log_type));
   if (outcome.summary.stopped || outcome.summary.hits == 0) return;
   AskAboutHits(outcome.summary.hits);
+}
+
+void TMainForm::ShowRunNotice(const QString& text, const QString& details) {
+  run_notice_->setText(text);
+  run_notice_->setToolTip(details);
+  run_notice_->setVisible(!text.isEmpty());
+}
+
+std::vector<std::filesystem::path> TMainForm::WalkWithoutOwnFiles(
+    const std::filesystem::path& folder) const {
+  std::vector<std::filesystem::path> found = WalkFolder(folder);
+  // The result file of an earlier run in a chosen folder would be read back while this
+  // run writes it.
+  DropOutputs(found, {config_.result_path});
+  return found;
 }
 
 void TMainForm::AskAboutHits(std::uint64_t hit_count) {

@@ -153,6 +153,11 @@ class TMainForm : public QMainWindow {
   void SetBusyCursor(bool busy);
   void StopRunAndWait();
   void AskAboutHits(std::uint64_t hit_count);
+  // Shows `text` (what the run may have missed) in the status bar, `details` as its
+  // tooltip; an empty text hides it.
+  void ShowRunNotice(const QString& text, const QString& details);
+  // The files of `folder` (walked with its subfolders) without the result file.
+  std::vector<std::filesystem::path> WalkWithoutOwnFiles(const std::filesystem::path& folder) const;
   void ShowHitTable();
   void ShowFileListMenu(const QPoint& pos);
   // The menu key and Shift+F10: the menu under the current row.
@@ -184,6 +189,8 @@ class TMainForm : public QMainWindow {
   QTableWidget* string_grid1_ = nullptr;  // hit table
   QTableWidget* string_grid2_ = nullptr;  // file list
   QLabel* status_panels_[3] = {nullptr, nullptr, nullptr};
+  QLabel* run_notice_ = nullptr;
+  RunOptions run_options_;  // of the run in progress, or the last one
   QMenu* open_popup_menu_ = nullptr;
   QMenu* del_popup_menu_ = nullptr;
   HitTableExtras* hit_table_extras_ = nullptr;

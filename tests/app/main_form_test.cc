@@ -1053,6 +1053,43 @@ TEST_F(MainFormTest, HitTableKeepsItsFirstColumnShowsWholeCellsAndCopiesRows) {
   EXPECT_EQ(fixed->width(), 120);
 }
 
+// The fourth log type reads what the fixed ones miss; a run of a fixed type over such a
+// log says in the status bar what the lines are and which type reads them.
+TEST_F(MainFormTest, TheAutoTypeIsTheFourthItemAndTheStatusBarSaysWhatARunMissed) {
+  const QList<QRadioButton*> types =
+      Child<QGroupBox>("WebTypeRadioGroup")->findChildren<QRadioButton*>();
+  ASSERT_EQ(types.size(), 4);
+  EXPECT_EQ(types[3]->text(), QStringLiteral("自动识别"));
+  EXPECT_TRUE(types[0]->isChecked());
+  const fs::path log = Log("vhost.log", "www.example.org:443 " + ApacheLine("1.2.3.4", kAttack));
+  RunApache({log});
+  EXPECT_TRUE(dialogs_.boxes.empty());  // no hit: nothing asked
+  QLabel* notice = Child<QLabel>("RunNotice");
+  EXPECT_TRUE(notice->isVisibleTo(&Form()));
+  EXPECT_TRUE(notice->text().contains(QStringLiteral("自动识别"))) << notice->text().toStdString();
+  EXPECT_TRUE(notice->text().contains(QStringLiteral("vhost.log")));
+
+  types[3]->setChecked(true);
+  dialogs_.answers = {false, false};
+  ChooseFiles({log});
+  Form().StartButtonClick();
+  WaitForRunEnd();
+  EXPECT_FALSE(notice->isVisibleTo(&Form()));
+  ASSERT_EQ(dialogs_.boxes.size(), 2u);  // one hit: the table question, then the editor's
+  const std::string result = ReadFile(config_.result_path);
+  EXPECT_EQ(result.substr(0, result.find(' ')), "主机头");
+}
+
+TEST_F(MainFormTest, AWalkedFolderLeavesOutTheResultFile) {
+  config_.result_path = dir_ / "logs" / "1.log";
+  Log("a.log", ApacheLine("1.2.3.4", kAttack));
+  Log("1.log", "an earlier result\r\n");
+  dialogs_.folder = Q(dir_ / "logs");
+  Form().N2Click();
+  ASSERT_EQ(FileList().rowCount(), 1);
+  EXPECT_EQ(CellText(FileList(), 0, 1), Q(dir_ / "logs" / "a.log"));
+}
+
 TEST(HitTableTest, CopiedCellsKeepTheirColumns) {
   QTableWidget table(2, 3);
   const char* cells[2][3] = {{"a", "b\tc", ""}, {"line\none", "x\r\ny", "z"}};
