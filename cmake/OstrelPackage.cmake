@@ -27,7 +27,7 @@ if(OSTREL_BUILD_GUI)
   # Qt loads its display plugin (xcb, wayland) at run time, so no library names it.
   list(APPEND ostrel_depends qt6-qpa-plugins)
   # The window's texts are Chinese.
-  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-noto-cjk | fonts-wqy-microhei")
+  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-noto-cjk | fonts-wqy-microhei, qt6-translations-l10n")
 endif()
 string(REPLACE ";" ", " CPACK_DEBIAN_PACKAGE_DEPENDS "${ostrel_depends}")
 include(CPack)
