@@ -17,7 +17,8 @@ void AppendCsvField(std::string_view value, std::string& out) {
   out += '"';
 }
 
-CsvSink::CsvSink(std::filesystem::path path) : file_(std::move(path)) {}
+CsvSink::CsvSink(std::filesystem::path path, const StopWaker* waker)
+    : file_(std::move(path), waker) {}
 
 ResultWriter& CsvSink::Open() {
   if (file_.opened()) return file_.Writer();

@@ -21,7 +21,8 @@ void AppendCsvField(std::string_view value, std::string& out);
 class CsvSink : public HitSink {
  public:
   // Writes to `path` ("-": standard output) once the run begins; touches nothing before.
-  explicit CsvSink(std::filesystem::path path);
+  // `waker` (may be null) ends a wait for a FIFO's reader or a full pipe, as OutputFile.
+  explicit CsvSink(std::filesystem::path path, const StopWaker* waker = nullptr);
 
   void Header(std::string_view header) override;
   // Throws ResultWriteError when the row cannot be written.

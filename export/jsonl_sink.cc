@@ -5,8 +5,8 @@
 
 namespace ostrel {
 
-JsonLinesSink::JsonLinesSink(std::filesystem::path path)
-    : file_(std::move(path)), object_(nlohmann::ordered_json::object()) {
+JsonLinesSink::JsonLinesSink(std::filesystem::path path, const StopWaker* waker)
+    : file_(std::move(path), waker), object_(nlohmann::ordered_json::object()) {
   for (const HitField& field : kHitFields) object_[std::string(field.name)] = nullptr;
 }
 

@@ -18,7 +18,8 @@ namespace ostrel {
 class JsonLinesSink : public HitSink {
  public:
   // Writes to `path` ("-": standard output) once the run begins; touches nothing before.
-  explicit JsonLinesSink(std::filesystem::path path);
+  // `waker` (may be null) ends a wait for a FIFO's reader or a full pipe, as OutputFile.
+  explicit JsonLinesSink(std::filesystem::path path, const StopWaker* waker = nullptr);
 
   void Header(std::string_view header) override;
   // Throws ResultWriteError when the line cannot be written.

@@ -4,7 +4,7 @@ namespace ostrel {
 
 ResultWriter& OutputFile::Writer() {
   if (closed_) throw ResultWriteError("already closed");
-  if (!writer_) writer_.emplace(path_);
+  if (!writer_) writer_.emplace(path_, waker_);
   return *writer_;
 }
 

@@ -14,7 +14,10 @@ namespace ostrel {
 // written).
 class OutputFile {
  public:
-  explicit OutputFile(std::filesystem::path path) : path_(std::move(path)) {}
+  // With a `waker` (which must outlive the file), opening a FIFO that has no reader, and
+  // writing to a full pipe, end at a stop request with ResultWriteError instead of waiting.
+  explicit OutputFile(std::filesystem::path path, const StopWaker* waker = nullptr)
+      : path_(std::move(path)), waker_(waker) {}
 
   // The writer, opening (and emptying) the file on the first call. Throws ResultWriteError.
   ResultWriter& Writer();
@@ -27,6 +30,7 @@ class OutputFile {
 
  private:
   std::filesystem::path path_;
+  const StopWaker* waker_;
   std::optional<ResultWriter> writer_;
   bool closed_ = false;
 };
