@@ -16,6 +16,7 @@
 #include "cli/command.h"
 #include "cli/interrupt_to_stop.h"
 #include "cli/ip_database.h"
+#include "cli/scan_outputs.h"
 #include "cli/scan_summary.h"
 #include "engine/file_locations.h"
 #include "engine/folder_walk.h"
@@ -42,6 +43,7 @@ struct ScanOptions {
   bool quiet = false;
   bool stats = false;
   std::string xlsx;
+  HitOutputOptions hit_outputs;
   std::vector<std::string> paths;
 };
 
@@ -154,6 +156,9 @@ int RunScan(const ScanOptions& options) {
   }
   RunOutputs outputs(options.output.empty() ? locations.ResultFile() : fs::path(options.output));
   if (!options.xlsx.empty()) outputs.other_files.emplace_back(options.xlsx);
+  // JSON Lines, CSV and the HTML report: --format, --jsonl, --csv, --report.
+  ScanHitOutputs hit_outputs;
+  if (!hit_outputs.Add(options.hit_outputs, options.output, options.xlsx, outputs)) return 2;
   const fs::path& output = outputs.result_path;
 
   RunOptions run_options;
@@ -170,6 +175,7 @@ int RunScan(const ScanOptions& options) {
   const std::vector<fs::path> inputs = CollectInputs(options.paths, written);
   TerminalProgress progress(!options.quiet && isatty(STDERR_FILENO) != 0);
   std::stop_source stop;
+  hit_outputs.Prepare(run_options, inputs, stop.get_token(), outputs);
   const auto start = std::chrono::steady_clock::now();
   RunSummary summary;
   {
@@ -187,9 +193,7 @@ int RunScan(const ScanOptions& options) {
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   if (!options.quiet) {
-    std::fputs(
-        SummaryLine(summary, seconds, output == "-" ? "standard output" : output.string()).c_str(),
-        stderr);
+    std::fputs(SummaryLine(summary, seconds, hit_outputs.ResultName(outputs)).c_str(), stderr);
   }
   if (options.stats) std::fputs(StatsTable(summary).c_str(), stderr);
   std::fputs(Warnings(summary, run_options.log_type).c_str(), stderr);
@@ -235,7 +239,23 @@ void AddScanCommand(CLI::App& app, int& exit_status) {
                     "Keep requests with any status, not only 200");
   command->add_option("-o,--output", options->output,
                       "Result file (default: 1.log beside the executable, or in "
-                      "~/.local/share/ostrel when installed; - for standard output)");
+                      "~/.local/share/ostrel when installed; - for standard output); with "
+                      "--format jsonl or csv, the file that format goes to (default: standard "
+                      "output)");
+  command
+      ->add_option("--format", options->hit_outputs.format,
+                   "What -o gets: log (the result file), jsonl (one JSON object per hit) or "
+                   "csv (one row per hit); with jsonl or csv no result file is written")
+      ->transform(CLI::IsMember({"log", "jsonl", "csv"}, CLI::ignore_case))
+      ->capture_default_str();
+  command->add_option("--jsonl", options->hit_outputs.jsonl,
+                      "Also write every hit as JSON Lines to this file (- for standard "
+                      "output)");
+  command->add_option("--csv", options->hit_outputs.csv,
+                      "Also write every hit as CSV (RFC 4180, header row) to this file (- for "
+                      "standard output)");
+  command->add_option("--report", options->hit_outputs.report,
+                      "Also write an HTML report with charts to this file when the run ends");
   command
       ->add_option("--encoding", options->encoding_name,
                    "Encoding of the result file: utf-8 or gbk")
