@@ -1,6 +1,7 @@
 #include "export/svg_chart.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 
 #include "export/html_text.h"
@@ -38,6 +39,19 @@ std::string NoData(std::string_view id, std::string_view caption) {
       "<text x=\"16\" y=\"30\" class=\"empty\" font-size=\"14\" fill=\"#888\">无数据 No "
       "data</text></svg>";
   return out;
+}
+
+// The step of the value axis's four ticks: the smallest 1, 2, 2.5 or 5 times a power of
+// ten that reaches `largest` in four steps, so the ticks read as round numbers.
+std::uint64_t TickStep(std::uint64_t largest) {
+  const std::uint64_t quarter = largest / 4 + (largest % 4 != 0 ? 1 : 0);
+  for (std::uint64_t power = 1; power <= UINT64_MAX / 10; power *= 10) {
+    if (power >= quarter) return power;
+    if (2 * power >= quarter) return 2 * power;
+    if (power >= 10 && 5 * power / 2 >= quarter) return 5 * power / 2;
+    if (5 * power >= quarter) return 5 * power;
+  }
+  return quarter;
 }
 
 }  // namespace
@@ -93,6 +107,8 @@ std::string SvgColumnChart(std::string_view id, std::string_view caption,
   constexpr int kLabels = 6;  // at most, so that the labels never overlap
   std::uint64_t largest = 1;
   for (const ChartItem& item : items) largest = std::max(largest, item.value);
+  const std::uint64_t tick_step = TickStep(largest);
+  largest = 4 * tick_step;
   const double step = static_cast<double>(kRight - kLeft) / static_cast<double>(items.size());
   const double column = std::max(1.0, step * 0.8);
 
@@ -101,7 +117,7 @@ std::string SvgColumnChart(std::string_view id, std::string_view caption,
   out += "<g font-size=\"11\" fill=\"#555\">";
   for (int tick = 0; tick <= 4; ++tick) {
     const double y = kBottom - (kBottom - kTop) * tick / 4.0;
-    const auto value = static_cast<std::uint64_t>(static_cast<double>(largest) * tick / 4.0 + 0.5);
+    const std::uint64_t value = tick_step * static_cast<std::uint64_t>(tick);
     out += "<line x1=\"" + std::to_string(kLeft) + "\" x2=\"" + std::to_string(kRight) +
            "\" y1=\"" + Number(y) + "\" y2=\"" + Number(y) + "\" stroke=\"#e3e3e3\"/>";
     out += "<text x=\"" + std::to_string(kLeft - 6) + "\" y=\"" + Number(y + 4) +
