@@ -35,7 +35,7 @@ def scan(cli, *args, cwd=None):
 
 
 def main():
-    cli, inputs = sys.argv[1], sys.argv[2:]
+    cli, inputs = os.path.abspath(sys.argv[1]), [os.path.abspath(p) for p in sys.argv[2:]]
     with tempfile.TemporaryDirectory() as tmp:
         plain = os.path.join(tmp, "plain.log")
         result = os.path.join(tmp, "1.log")

@@ -87,7 +87,7 @@ def main():
     if browser is None:
         print("chromium not installed: skipped", file=sys.stderr)
         return 77
-    cli, inputs = sys.argv[1], sys.argv[2:]
+    cli, inputs = os.path.abspath(sys.argv[1]), [os.path.abspath(p) for p in sys.argv[2:]]
     with tempfile.TemporaryDirectory() as tmp:
         report = os.path.join(tmp, "report.html")
         run = subprocess.run([cli, "scan", "-q", "--type", "auto", "--any-status", "-o",
