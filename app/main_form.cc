@@ -45,6 +45,8 @@
 #include "app/workbook.h"
 #include "engine/folder_walk.h"
 #include "engine/output_guard.h"
+#include "export/html_report.h"
+#include "export/report_collector.h"
 
 namespace ostrel {
 namespace {
@@ -205,11 +207,21 @@ void TMainForm::BuildWidgets() {
   excel_button_->setObjectName(QStringLiteral("ExcelButton"));
   excel_button_->setMinimumWidth(75);
   excel_button_->setEnabled(false);
+  report_button_ = new QPushButton(QStringLiteral("报告"), panel2);
+  report_button_->setObjectName(QStringLiteral("ReportButton"));
+  report_button_->setMinimumWidth(75);
+  report_button_->setEnabled(false);
   start_row->addWidget(web_type_radio_group_);
   start_row->addSpacing(12);
   start_row->addWidget(start_button_, 0, Qt::AlignBottom);
   start_row->addSpacing(12);
-  start_row->addWidget(excel_button_, 0, Qt::AlignBottom);
+  // The report button under "生成Excel", in the height of the log type group, so the
+  // window keeps its size.
+  auto* export_column = new QVBoxLayout;
+  export_column->setSpacing(2);
+  export_column->addWidget(excel_button_);
+  export_column->addWidget(report_button_);
+  start_row->addLayout(export_column);
   start_row->addStretch(1);
   path_column->addLayout(start_row);
   strip->addLayout(path_column, 1);
@@ -318,6 +330,7 @@ void TMainForm::BuildWidgets() {
   connect(start_button_, &QPushButton::clicked, this, &TMainForm::StartButtonClick);
   connect(open_button_, &QPushButton::clicked, this, &TMainForm::OpenButtonClick);
   connect(excel_button_, &QPushButton::clicked, this, &TMainForm::ExcelButtonClick);
+  connect(report_button_, &QPushButton::clicked, this, &TMainForm::ReportButtonClick);
   connect(explain_button_, &QPushButton::clicked, this, &TMainForm::ExplainButtonClick);
   connect(update_button_, &QPushButton::clicked, this, &TMainForm::UpdateButtonClick);
   connect(help_button_, &QPushButton::clicked, this, &TMainForm::HelpButtonClick);
@@ -366,9 +379,10 @@ void TMainForm::CentreOnScreen() {
 
 void TMainForm::SetUpShortcuts() {
   const std::pair<QPushButton*, QKeyCombination> keys[] = {
-      {start_button_, Qt::ALT | Qt::Key_S},  {excel_button_, Qt::ALT | Qt::Key_E},
-      {open_button_, Qt::ALT | Qt::Key_O},   {explain_button_, Qt::ALT | Qt::Key_H},
-      {update_button_, Qt::ALT | Qt::Key_U}, {help_button_, Qt::ALT | Qt::Key_L}};
+      {start_button_, Qt::ALT | Qt::Key_S},   {excel_button_, Qt::ALT | Qt::Key_E},
+      {report_button_, Qt::ALT | Qt::Key_R},  {open_button_, Qt::ALT | Qt::Key_O},
+      {explain_button_, Qt::ALT | Qt::Key_H}, {update_button_, Qt::ALT | Qt::Key_U},
+      {help_button_, Qt::ALT | Qt::Key_L}};
   // Shortcuts rather than "&" mnemonics: the captions stay exactly as they are, and a
   // Chinese caption has no letter to underline.
   for (const auto& [button, key] : keys) {
@@ -568,6 +582,7 @@ void TMainForm::StartButtonClick() {
   }
   running_ = true;
   excel_button_->setEnabled(false);
+  report_button_->setEnabled(false);
   read_edit_->clear();
   // The last run's figures would otherwise stand until this one's first report.
   status_panels_[0]->clear();
@@ -584,26 +599,31 @@ void TMainForm::StartButtonClick() {
     run_inputs_.push_back(std::move(path));
     run_rows_.push_back(row);
   }
+  report_ = std::make_unique<ReportCollector>();
+  report_started_at_ = LocalTimeText(std::chrono::system_clock::now());
   sink_ = std::make_unique<ProgressSink>(
       this, [this](std::size_t index) { OnFileStarted(index); },
       [this](std::size_t index) { OnFileFinished(index); });
   shown_sequence_ = 0;
   progress_timer_.start();
 
-  worker_ = std::jthread([this, run = config_.run, inputs = run_inputs_,
-                          result_path = config_.result_path, options = run_options_,
-                          &ipdb = *qqwry_ip_, &sink = *sink_](std::stop_token stop) {
-    RunOutcome outcome;
-    try {
-      outcome.summary = run(inputs, result_path, options, ipdb, sink, stop);
-    } catch (const std::exception& error) {
-      // RunError names the file and line; anything else still ends the run cleanly.
-      outcome.failed = true;
-      outcome.error = error.what();
-    }
-    QMetaObject::invokeMethod(
-        this, [this, outcome] { OnRunFinished(outcome); }, Qt::QueuedConnection);
-  });
+  worker_ =
+      std::jthread([this, run = config_.run, inputs = run_inputs_,
+                    result_path = config_.result_path, options = run_options_, &ipdb = *qqwry_ip_,
+                    &sink = *sink_, &report = *report_](std::stop_token stop) {
+        RunOutcome outcome;
+        try {
+          RunOutputs outputs(result_path);
+          outputs.sinks.push_back(&report);
+          outcome.summary = run(inputs, outputs, options, ipdb, sink, stop);
+        } catch (const std::exception& error) {
+          // RunError names the file and line; anything else still ends the run cleanly.
+          outcome.failed = true;
+          outcome.error = error.what();
+        }
+        QMetaObject::invokeMethod(
+            this, [this, outcome] { OnRunFinished(outcome); }, Qt::QueuedConnection);
+      });
 }
 
 void TMainForm::OnFileStarted(std::size_t index) {
@@ -657,6 +677,10 @@ void TMainForm::OnRunFinished(const RunOutcome& outcome) {
   SetBusyCursor(false);
   running_ = false;
   SetRunControlsEnabled(true);
+  report_summary_ = outcome.summary;
+  report_error_ = outcome.failed ? outcome.error : std::string();
+  // The report shows what was found, also after an error or a stop.
+  report_button_->setEnabled(report_ && report_->hits() > 0);
   if (outcome.failed) {
     dialogs_.Error(this, QString::fromStdString(outcome.error), QStringLiteral("错误"));
     return;
@@ -737,6 +761,23 @@ void TMainForm::ShowHitTable() {
   setWindowFlag(Qt::WindowMaximizeButtonHint, true);
   if (was_visible) show();
   excel_button_->setEnabled(true);
+}
+
+void TMainForm::ReportButtonClick() {
+  if (running_ || !report_) return;
+  const std::filesystem::path path = config_.result_path.parent_path() / "1.html";
+  ReportContext context;
+  context.options = run_options_;
+  context.inputs = run_inputs_;
+  context.started_at = report_started_at_;
+  context.error = report_error_;
+  try {
+    WriteReportFile(path, RenderHtmlReport(*report_, report_summary_, context));
+  } catch (const std::exception& error) {
+    dialogs_.Warn(this, QString::fromStdString(error.what()), QStringLiteral("失败"));
+    return;
+  }
+  OpenWithDesktop(this, dialogs_, path);
 }
 
 void TMainForm::ExcelButtonClick() {

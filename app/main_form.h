@@ -36,12 +36,14 @@ class QTableWidget;
 namespace ostrel {
 
 class Dialogs;
+class ReportCollector;
 class HitTableExtras;
 class ProgressSink;
 
-// The analysis a run performs; RunAnalysis unless a test puts a scripted one in its place.
+// The analysis a run performs; RunAnalysisToOutputs unless a test puts a scripted one in its
+// place. The outputs are the result file and the report's collector.
 using RunFunction = std::function<RunSummary(
-    const std::vector<std::filesystem::path>& inputs, const std::filesystem::path& result_path,
+    const std::vector<std::filesystem::path>& inputs, const RunOutputs& outputs,
     const RunOptions& options, const TQQWry& ipdb, RunSink& sink, std::stop_token stop)>;
 
 // Where the window keeps and finds its files, and what a run does.
@@ -52,7 +54,7 @@ struct MainFormConfig {
   std::filesystem::path result_path;  // the result file (1.log) every run rewrites
   std::string update_manifest_url;    // handed to the update window
   ResultEncoding encoding = ResultEncoding::kUtf8;
-  RunFunction run = RunAnalysis;
+  RunFunction run = RunAnalysisToOutputs;
   GridExportFunction export_grid = ExportGridToXlsx;        // "生成Excel"
   FileExportFunction export_file = ExportResultFileToXlsx;  // the bulk export after a run
 };
@@ -105,6 +107,9 @@ class TMainForm : public QMainWindow {
   void DelSelectedLineClick();
   // "生成Excel": writes the hit table to a workbook on a worker thread and opens it.
   void ExcelButtonClick();
+  // "报告": writes the last run's HTML report (1.html beside the result file) and hands it
+  // to the desktop's browser; a box names the file when it cannot be written or opened.
+  void ReportButtonClick();
   // "升级": the update window, modally.
   void UpdateButtonClick();
   // "日志": the changelog window, modally.
@@ -177,6 +182,7 @@ class TMainForm : public QMainWindow {
   QPushButton* open_button_ = nullptr;
   QPushButton* start_button_ = nullptr;
   QPushButton* excel_button_ = nullptr;
+  QPushButton* report_button_ = nullptr;
   QPushButton* explain_button_ = nullptr;
   QPushButton* update_button_ = nullptr;
   QPushButton* help_button_ = nullptr;
@@ -199,6 +205,11 @@ class TMainForm : public QMainWindow {
   std::vector<std::filesystem::path> run_inputs_;
   std::vector<int> run_rows_;  // file-list table row of each input
   std::unique_ptr<ProgressSink> sink_;
+  // The last run's hits in the report's terms, and what the run did.
+  std::unique_ptr<ReportCollector> report_;
+  RunSummary report_summary_;
+  std::string report_error_;
+  std::string report_started_at_;
   QTimer progress_timer_;
   std::uint64_t shown_sequence_ = 0;
   // Last member: destroyed first, so the worker never outlives what it uses.

@@ -158,9 +158,9 @@ const std::string kApacheHit =
 // after the hits with that RunError instead of finishing the first file.
 RunFunction ScriptedRun(std::vector<std::string> hits, const std::string* error = nullptr) {
   return [hits = std::move(hits), error](const std::vector<fs::path>& inputs,
-                                         const fs::path& result_path, const RunOptions& options,
+                                         const RunOutputs& outputs, const RunOptions& options,
                                          const TQQWry&, RunSink& sink, std::stop_token) {
-    std::ofstream out(result_path, std::ios::binary | std::ios::trunc);
+    std::ofstream out(outputs.result_path, std::ios::binary | std::ios::trunc);
     out << ResultHeader(options.log_type) << "\r\n";
     for (const std::string& hit : hits) out << hit << "\r\n";
     out.close();
@@ -180,12 +180,12 @@ RunFunction ScriptedRun(std::vector<std::string> hits, const std::string* error 
 // A run that writes one hit and then waits until `release` is set or a stop is requested;
 // counts its calls in `runs`.
 RunFunction GatedRun(std::atomic<bool>& release, std::atomic<int>& runs) {
-  return [&release, &runs](const std::vector<fs::path>& inputs, const fs::path& result_path,
+  return [&release, &runs](const std::vector<fs::path>& inputs, const RunOutputs& outputs,
                            const RunOptions& options, const TQQWry&, RunSink& sink,
                            std::stop_token stop) {
     ++runs;
     {
-      std::ofstream out(result_path, std::ios::binary | std::ios::trunc);
+      std::ofstream out(outputs.result_path, std::ios::binary | std::ios::trunc);
       out << ResultHeader(options.log_type) << "\r\n" << kApacheHit << "\r\n";
     }
     RunSummary summary;
@@ -1078,6 +1078,25 @@ TEST_F(MainFormTest, TheAutoTypeIsTheFourthItemAndTheStatusBarSaysWhatARunMissed
   ASSERT_EQ(dialogs_.boxes.size(), 2u);  // one hit: the table question, then the editor's
   const std::string result = ReadFile(config_.result_path);
   EXPECT_EQ(result.substr(0, result.find(' ')), "主机头");
+}
+
+// After a run with hits, "报告" writes the report beside the result file and hands it to
+// the desktop; without hits it stays disabled.
+TEST_F(MainFormTest, TheReportButtonWritesTheRunsReportAndOpensIt) {
+  QPushButton* report = Child<QPushButton>("ReportButton");
+  EXPECT_FALSE(report->isEnabled());
+  dialogs_.answers = {false, false};
+  RunApache({Log("access.log", ApacheLine("1.2.3.4", kAttack) + ApacheLine("1.2.3.5", kBenign))});
+  ASSERT_TRUE(report->isEnabled());
+  report->click();
+  const fs::path html = config_.result_path.parent_path() / "1.html";
+  const std::string page = ReadFile(html);
+  EXPECT_NE(page.find("<svg"), std::string::npos);
+  EXPECT_NE(page.find("1.2.3.4"), std::string::npos);
+  EXPECT_EQ(page.find("1.2.3.5"), std::string::npos);  // no hit, not in the report
+
+  RunApache({Log("clean.log", ApacheLine("1.2.3.5", kBenign))});
+  EXPECT_FALSE(report->isEnabled());
 }
 
 TEST_F(MainFormTest, AWalkedFolderLeavesOutTheResultFile) {
