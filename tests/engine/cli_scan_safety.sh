@@ -48,7 +48,7 @@ case $case_name in
     ;;
   signal-while-reading-a-pipe)
     for signal in TERM INT; do
-      "$cli" scan -q -o "$dir/r.log" - < <(printf '%s\n' "$hit"; sleep 40) &
+      "$cli" scan -q -o "$dir/r.log" - < <(printf '%s\n' "$hit"; exec 2>/dev/null; sleep 40) &
       pid=$!
       sleep 1
       kill -"$signal" $pid
