@@ -13,6 +13,7 @@
 #include "rules/is_match.h"
 #include "rules/literal_gate.h"
 #include "rules/pcre2_handles.h"
+#include "rules/stored_rule_gate.h"
 
 namespace ostrel {
 namespace {
@@ -42,9 +43,11 @@ struct CompiledRuleSet::Slot {
   std::string error;  // why it does not compile; raised at every use
 };
 
-// The literal gate, built from every slot's plain text the first time a subject is tested.
+// The literal gate: the one built with the program when the set's slots are the stored
+// ones, otherwise built from every slot's plain text the first time a subject is tested.
 struct CompiledRuleSet::Gate {
   std::unique_ptr<LiteralGate> literals;  // null: every slot is tested
+  bool stored = false;
 };
 
 struct RuleScratch::State {
@@ -92,9 +95,27 @@ const CompiledRuleSet::Slot& CompiledRuleSet::Compiled(std::size_t index) const 
   return slot;
 }
 
+std::unique_ptr<LiteralGate> CompiledRuleSet::StoredGate() const {
+  const StoredRuleGate& stored = StoredRuleGateData();
+  if (slot_count_ > stored.slot_fingerprints.size()) return nullptr;
+  for (std::size_t index = 0; index < slot_count_; ++index) {
+    if (SlotFingerprint(key_text_, slots_[index].cipher_text) != stored.slot_fingerprints[index]) {
+      return nullptr;
+    }
+  }
+  // Null as well when this CPU cannot run the stored database.
+  return LiteralGate::Load(stored.database, stored.always_slots, stored.gated_slots);
+}
+
 const CompiledRuleSet::Gate& CompiledRuleSet::PreparedGate() const {
   std::call_once(gate_once_, [&] {
     auto gate = std::make_unique<Gate>();
+    gate->literals = StoredGate();
+    if (gate->literals) {
+      gate->stored = true;
+      gate_ = std::move(gate);
+      return;
+    }
     std::vector<std::optional<std::vector<std::string>>> literals(slot_count_);
     for (std::size_t index = 0; index < slot_count_; ++index) {
       try {
@@ -114,6 +135,8 @@ const CompiledRuleSet::Gate& CompiledRuleSet::PreparedGate() const {
   });
   return *gate_;
 }
+
+bool CompiledRuleSet::uses_stored_gate() const { return PreparedGate().stored; }
 
 RuleVerdict CompiledRuleSet::Test(std::string_view subject, RuleScratch& scratch) const {
   assert(pcre2::IsValidUtf8(subject) && "Test needs a valid UTF-8 subject");

@@ -31,6 +31,7 @@ struct RuleVerdict {
 };
 
 class CompiledRuleSet;
+class LiteralGate;
 
 // One thread's working memory for CompiledRuleSet::Test. Not thread-safe; movable.
 class RuleScratch {
@@ -68,9 +69,14 @@ class CompiledRuleSet {
 
   std::size_t slot_count() const { return slot_count_; }
 
+  // Whether the set gates its slots with the literal database built with the program (its
+  // slots are the stored ones and this CPU runs that database) rather than one built now.
+  bool uses_stored_gate() const;
+
  private:
   struct Slot;
   struct Gate;
+  std::unique_ptr<LiteralGate> StoredGate() const;
   const Slot& Compiled(std::size_t index) const;
   const Gate& PreparedGate() const;
 

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdlib>
 #include <map>
 #include <set>
 #include <stdexcept>
@@ -280,10 +281,16 @@ class Parser {
 
   std::size_t ParseEscape() {
     const char c = Take();
+    if (c == 's') {
+      // Without Unicode properties \s is exactly these six bytes.
+      Node node;
+      node.kind = Node::Kind::kClass;
+      node.text = " \t\n\v\f\r";
+      return Add(std::move(node));
+    }
     switch (c) {
       case 'd':
       case 'D':
-      case 's':
       case 'S':
       case 'w':
       case 'W':
@@ -412,11 +419,18 @@ class Parser {
   std::size_t pos_ = 0;
 };
 
+// Bytes kept of each string when a product is too large to hold whole, and of prefixes.
+constexpr std::size_t kPrefixBytes = 6;
+
 // What the analysis knows of a node: `exact`, all strings it can match (when few);
 // `required`, strings one of which every match contains.
+// `prefix`, strings one of which every non-empty match starts with ({""} says nothing);
+// `nullable`, whether it may match the empty string.
 struct Info {
   std::optional<LiteralSet> exact;
   std::optional<LiteralSet> required;
+  LiteralSet prefix{std::string()};
+  bool nullable = true;
 };
 
 bool IsCommonByte(unsigned char c) {
@@ -427,7 +441,9 @@ bool IsCommonByte(unsigned char c) {
 // Expected hits of a set per subject position, roughly; lower is more selective. Sets with
 // an empty string, or a one-byte string that is common in request lines, are useless as a
 // gate; a rare single byte (a parenthesis, a quote) is allowed but expensive.
-std::optional<double> Cost(const LiteralSet& set) {
+// With counted frequencies the count decides and the guess only breaks ties between
+// strings the sample lacks.
+std::optional<double> Cost(const LiteralSet& set, const LiteralFrequencies* frequencies) {
   if (set.empty() || set.size() > kMaxGateLiterals) return std::nullopt;
   double total = 0;
   for (const std::string& text : set) {
@@ -435,6 +451,7 @@ std::optional<double> Cost(const LiteralSet& set) {
     if (text.size() == 1 && IsCommonByte(static_cast<unsigned char>(text[0]))) return std::nullopt;
     double p = text.size() == 1 ? 16.0 : text.size() == 2 ? 4.0 : 1.0;
     for (const char c : text) p *= IsCommonByte(static_cast<unsigned char>(c)) ? 0.08 : 0.02;
+    if (frequencies != nullptr) p = frequencies->Rate(text) + 0.01 * p;
     total += p + 1e-7;
   }
   return total;
@@ -457,9 +474,10 @@ void Reduce(LiteralSet& set) {
   }
 }
 
-std::optional<LiteralSet> Better(std::optional<LiteralSet> a, std::optional<LiteralSet> b) {
-  const std::optional<double> cost_a = a ? Cost(*a) : std::nullopt;
-  const std::optional<double> cost_b = b ? Cost(*b) : std::nullopt;
+std::optional<LiteralSet> Better(std::optional<LiteralSet> a, std::optional<LiteralSet> b,
+                                 const LiteralFrequencies* frequencies) {
+  const std::optional<double> cost_a = a ? Cost(*a, frequencies) : std::nullopt;
+  const std::optional<double> cost_b = b ? Cost(*b, frequencies) : std::nullopt;
   if (!cost_a && !cost_b) return std::nullopt;
   if (!cost_b || (cost_a && *cost_a <= *cost_b)) return a;
   return b;
@@ -474,9 +492,28 @@ std::optional<LiteralSet> Product(const LiteralSet& a, const LiteralSet& b) {
   return out;
 }
 
+// Every string of a·b cut to its first kPrefixBytes: each occurs wherever a string of the
+// product does, so the set is still required where the product is, though it may no longer
+// be extended by a following factor. Nullopt when even that set is too large.
+std::optional<LiteralSet> PrefixProduct(const LiteralSet& a, const LiteralSet& b) {
+  LiteralSet out;
+  for (const std::string& x : a) {
+    if (x.size() >= kPrefixBytes) {
+      out.insert(x.substr(0, kPrefixBytes));
+      continue;
+    }
+    for (const std::string& y : b) {
+      out.insert((x + y).substr(0, kPrefixBytes));
+      if (out.size() > kMaxExact) return std::nullopt;
+    }
+  }
+  return out;
+}
+
 class Analyser {
  public:
-  explicit Analyser(const Parser& parser) : parser_(parser) {}
+  Analyser(const Parser& parser, const LiteralFrequencies* frequencies)
+      : parser_(parser), frequencies_(frequencies) {}
 
   Info Analyse(std::size_t index) {
     const Node& node = parser_.nodes[index];
@@ -487,7 +524,7 @@ class Analyser {
         info.required = info.exact;
         break;
       case Node::Kind::kAny:
-        break;
+        break;  // may be a back reference to an empty group: nullable
       case Node::Kind::kEmpty:
         info.exact = LiteralSet{std::string()};
         break;
@@ -511,10 +548,41 @@ class Analyser {
         info = Call(node.name);
         break;
     }
+    if (info.exact) {
+      LiteralSet whole = *info.exact;
+      info.nullable = whole.erase(std::string()) != 0;
+      std::optional<LiteralSet> cut = PrefixProduct(LiteralSet{std::string()}, whole);
+      info.prefix = cut ? std::move(*cut) : LiteralSet{std::string()};
+    }
     return info;
   }
 
  private:
+  // For every i, the prefixes of the non-empty matches of kids[i..]: exact kids are
+  // prepended whole, the first kid that is not exact gives its own prefixes, and a kid that
+  // may match empty adds those of the kids after it.
+  static std::vector<LiteralSet> SuffixPrefixes(const std::vector<Info>& kids) {
+    std::vector<LiteralSet> out(kids.size() + 1);
+    bool rest_nullable = true;  // kids[i + 1..] may match empty
+    for (std::size_t i = kids.size(); i-- > 0;) {
+      const Info& kid = kids[i];
+      const LiteralSet& rest = out[i + 1];
+      LiteralSet prefix = kid.prefix;
+      if (kid.exact && !kid.prefix.count(std::string())) {
+        LiteralSet whole = *kid.exact;
+        whole.erase(std::string());
+        LiteralSet tails = rest;
+        if (rest_nullable) tails.insert(std::string());
+        if (std::optional<LiteralSet> joined = PrefixProduct(whole, tails)) prefix = *joined;
+      }
+      if (kid.nullable) prefix.insert(rest.begin(), rest.end());
+      if (prefix.size() > kMaxExact) prefix = LiteralSet{std::string()};
+      out[i] = std::move(prefix);
+      rest_nullable = rest_nullable && kid.nullable;
+    }
+    return out;
+  }
+
   Info Concat(const Node& node) {
     std::vector<Info> kids;
     kids.reserve(node.kids.size());
@@ -538,11 +606,26 @@ class Analyser {
       LiteralSet run{std::string()};
       for (std::size_t j = i; j < kids.size() && j < i + kMaxRun && kids[j].exact; ++j) {
         std::optional<LiteralSet> next = Product(run, *kids[j].exact);
-        if (!next) break;
+        if (!next) {
+          // Too many to extend further: their prefixes are still required.
+          if (j > i)
+            info.required = Better(std::move(info.required), PrefixProduct(run, *kids[j].exact));
+          break;
+        }
         run = std::move(*next);
         if (j > i) info.required = Better(std::move(info.required), run);
       }
     }
+    // Every match holds a match of each suffix of the kids; one that cannot be empty
+    // starts with one of its prefixes.
+    const std::vector<LiteralSet> suffixes = SuffixPrefixes(kids);
+    bool suffix_nullable = true;
+    for (std::size_t i = kids.size(); i-- > 0;) {
+      suffix_nullable = suffix_nullable && kids[i].nullable;
+      if (!suffix_nullable) info.required = Better(std::move(info.required), suffixes[i]);
+    }
+    info.nullable = suffix_nullable;
+    info.prefix = suffixes.empty() ? LiteralSet{std::string()} : suffixes[0];
     if (all_exact) info.exact = std::move(all);
     return info;
   }
@@ -553,8 +636,14 @@ class Analyser {
     LiteralSet required;
     bool exact_ok = true;
     bool required_ok = true;
+    LiteralSet prefix;
+    bool prefix_ok = true;
+    bool nullable = false;
     for (const std::size_t kid : node.kids) {
       const Info one = Analyse(kid);
+      prefix.insert(one.prefix.begin(), one.prefix.end());
+      prefix_ok = prefix_ok && prefix.size() <= kMaxExact;
+      nullable = nullable || one.nullable;
       if (exact_ok && one.exact && exact.size() + one.exact->size() <= kMaxExact) {
         exact.insert(one.exact->begin(), one.exact->end());
       } else {
@@ -570,17 +659,29 @@ class Analyser {
     }
     if (exact_ok) info.exact = std::move(exact);
     if (required_ok) info.required = std::move(required);
+    if (prefix_ok) info.prefix = std::move(prefix);
+    info.nullable = nullable;
     return info;
   }
 
   Info Repeat(const Node& node) {
     const Info inner = Analyse(node.kids[0]);
     Info info;
+    // A non-empty match starts with a non-empty copy.
+    info.prefix = inner.prefix;
+    info.nullable = node.min == 0 || inner.nullable;
     if (node.min >= 1) info.required = Better(inner.required, inner.exact);
     if (node.min >= 2 && inner.exact) {
       // Every match starts with min adjacent copies of the inner node.
       std::optional<LiteralSet> head = inner.exact;
-      for (int count = 1; count < node.min && head; ++count) head = Product(*head, *inner.exact);
+      for (int count = 1; count < node.min && head; ++count) {
+        std::optional<LiteralSet> next = Product(*head, *inner.exact);
+        if (!next) {
+          // Too many to extend further: their prefixes are still required.
+          info.required = Better(std::move(info.required), PrefixProduct(*head, *inner.exact));
+        }
+        head = std::move(next);
+      }
       info.required = Better(std::move(info.required), std::move(head));
     }
     if (inner.exact && node.max >= 0 && node.max <= 8) {
@@ -619,20 +720,70 @@ class Analyser {
     return info;
   }
 
+  std::optional<LiteralSet> Better(std::optional<LiteralSet> a, std::optional<LiteralSet> b) const {
+    return ostrel::Better(std::move(a), std::move(b), frequencies_);
+  }
+
   const Parser& parser_;
+  const LiteralFrequencies* frequencies_;
   std::set<std::string> active_;
   std::map<std::string, Info> memo_;
 };
 
 }  // namespace
 
-std::optional<std::vector<std::string>> RequiredLiterals(std::string_view pattern) {
+LiteralFrequencies::LiteralFrequencies(std::span<const std::string> sample)
+    : ones_(256), twos_(65536) {
+  std::vector<std::uint32_t> threes;
+  std::size_t bytes = 0;
+  for (const std::string& text : sample) {
+    bytes += text.size();
+    for (std::size_t i = 0; i < text.size(); ++i) {
+      const auto at = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
+      ++ones_[at(i)];
+      if (i + 1 < text.size()) ++twos_[at(i) << 8 | at(i + 1)];
+      if (i + 2 < text.size()) threes.push_back(at(i) << 16 | at(i + 1) << 8 | at(i + 2));
+    }
+  }
+  std::sort(threes.begin(), threes.end());
+  for (std::size_t i = 0; i < threes.size();) {
+    std::size_t j = i;
+    while (j < threes.size() && threes[j] == threes[i]) ++j;
+    threes_.emplace_back(threes[i], static_cast<std::uint32_t>(j - i));
+    i = j;
+  }
+  bytes_ = std::max<double>(1, static_cast<double>(bytes));
+}
+
+double LiteralFrequencies::Rate(std::string_view text) const {
+  const auto at = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
+  double count = 0;
+  if (text.size() == 1) {
+    count = ones_[at(0)];
+  } else if (text.size() == 2) {
+    count = twos_[at(0) << 8 | at(1)];
+  } else if (text.size() >= 3) {
+    count = static_cast<double>(UINT32_MAX);
+    for (std::size_t i = 0; i + 2 < text.size(); ++i) {
+      const std::uint32_t key = at(i) << 16 | at(i + 1) << 8 | at(i + 2);
+      const auto found = std::lower_bound(threes_.begin(), threes_.end(), key,
+                                          [](const std::pair<std::uint32_t, std::uint32_t>& entry,
+                                             std::uint32_t k) { return entry.first < k; });
+      const double here = found != threes_.end() && found->first == key ? found->second : 0;
+      count = std::min(count, here);
+    }
+  }
+  return count / bytes_;
+}
+
+std::optional<std::vector<std::string>> RequiredLiterals(std::string_view pattern,
+                                                         const LiteralFrequencies* frequencies) {
   try {
     Parser parser(pattern);
     const std::size_t root = parser.ParseAll();
-    Analyser analyser(parser);
+    Analyser analyser(parser, frequencies);
     const Info info = analyser.Analyse(root);
-    std::optional<LiteralSet> need = Better(info.required, info.exact);
+    std::optional<LiteralSet> need = Better(info.required, info.exact, frequencies);
     if (!need) return std::nullopt;
     Reduce(*need);
     return std::vector<std::string>(need->begin(), need->end());
@@ -665,7 +816,10 @@ LiteralGate::Scratch::Scratch(Scratch&&) noexcept = default;
 LiteralGate::Scratch& LiteralGate::Scratch::operator=(Scratch&&) noexcept = default;
 LiteralGate::Scratch::~Scratch() = default;
 
-LiteralGate::LiteralGate(const std::vector<std::optional<std::vector<std::string>>>& slot_literals)
+LiteralGate::LiteralGate(LoadKey) : handles_(std::make_unique<Handles>()) {}
+
+LiteralGate::LiteralGate(const std::vector<std::optional<std::vector<std::string>>>& slot_literals,
+                         GateTarget target)
     : handles_(std::make_unique<Handles>()) {
   std::vector<const char*> texts;
   std::vector<std::size_t> lengths;
@@ -689,10 +843,15 @@ LiteralGate::LiteralGate(const std::vector<std::optional<std::vector<std::string
   }
   if (texts.empty()) return;
   const std::vector<unsigned> flags(texts.size(), HS_FLAG_SINGLEMATCH);
+  // The baseline platform: tuned for no CPU in particular, no optional instruction sets.
+  hs_platform_info_t baseline{};
+  baseline.tune = HS_TUNE_FAMILY_GENERIC;
+  baseline.cpu_features = 0;
+  const hs_platform_info_t* platform = target == GateTarget::kAnyMachine ? &baseline : nullptr;
   hs_database_t* database = nullptr;
   hs_compile_error_t* error = nullptr;
   if (hs_compile_lit_multi(texts.data(), flags.data(), ids.data(), lengths.data(),
-                           static_cast<unsigned>(texts.size()), HS_MODE_BLOCK, nullptr, &database,
+                           static_cast<unsigned>(texts.size()), HS_MODE_BLOCK, platform, &database,
                            &error) != HS_SUCCESS) {
     const std::string message = error != nullptr ? error->message : "unknown error";
     hs_free_compile_error(error);
@@ -702,6 +861,38 @@ LiteralGate::LiteralGate(const std::vector<std::optional<std::vector<std::string
 }
 
 LiteralGate::~LiteralGate() = default;
+
+std::unique_ptr<LiteralGate> LiteralGate::Load(std::span<const unsigned char> serialized,
+                                               std::uint32_t always_slots,
+                                               std::uint32_t gated_slots) {
+  auto gate = std::make_unique<LiteralGate>(LoadKey{});
+  gate->always_ = always_slots;
+  gate->gated_ = gated_slots & ~always_slots;
+  if (gate->gated_ == 0) return gate;
+  hs_database_t* database = nullptr;
+  if (hs_deserialize_database(reinterpret_cast<const char*>(serialized.data()), serialized.size(),
+                              &database) != HS_SUCCESS) {
+    return nullptr;
+  }
+  gate->handles_->database.reset(database);
+  // A database built for instructions this CPU lacks is refused at its first scratch.
+  hs_scratch_t* probe = nullptr;
+  if (hs_alloc_scratch(database, &probe) != HS_SUCCESS) return nullptr;
+  hs_free_scratch(probe);
+  return gate;
+}
+
+std::string LiteralGate::Serialized() const {
+  if (!handles_->database) return {};
+  char* bytes = nullptr;
+  std::size_t length = 0;
+  if (hs_serialize_database(handles_->database.get(), &bytes, &length) != HS_SUCCESS) {
+    throw std::runtime_error("literal gate: the database cannot be serialized");
+  }
+  std::string out(bytes, length);
+  std::free(bytes);
+  return out;
+}
 
 LiteralGate::Scratch LiteralGate::MakeScratch() const {
   auto space = std::make_unique<Scratch::Space>();

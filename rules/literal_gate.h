@@ -7,20 +7,48 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace ostrel {
+
+// How often byte strings occur in ordinary requests, counted on a sample, so the analysis
+// can prefer the literals ordinary traffic lacks.
+class LiteralFrequencies {
+ public:
+  explicit LiteralFrequencies(std::span<const std::string> sample);
+
+  // Occurrences of text per byte of the sample: counted for up to three bytes; for a
+  // longer text those of its rarest three-byte piece, an upper bound.
+  double Rate(std::string_view text) const;
+
+ private:
+  std::vector<std::uint32_t> ones_;
+  std::vector<std::uint32_t> twos_;
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> threes_;  // sorted by key
+  double bytes_ = 1;
+};
 
 // Required literals of a pattern compiled as the rule slots are (UTF, case-sensitive):
 // every non-empty match of pattern contains at least one of the returned strings (each at
 // least 2 bytes long, at most kMaxGateLiterals of them). Answers nullopt ("no requirement")
 // when no useful set exists or when the pattern uses any construct the analysis does not
 // know (flags, \Q, non-ASCII text, ...). Never throws except std::bad_alloc.
-std::optional<std::vector<std::string>> RequiredLiterals(std::string_view pattern);
+// With `frequencies`, of the sets that qualify the one rarest in ordinary requests is
+// chosen; without, the rarity of each byte is guessed.
+std::optional<std::vector<std::string>> RequiredLiterals(
+    std::string_view pattern, const LiteralFrequencies* frequencies = nullptr);
 
 inline constexpr std::size_t kMaxGateLiterals = 5000;
+
+// The machines a literal database is built for.
+enum class GateTarget {
+  kThisMachine,  // the CPU it is built on, with every instruction set extension it has
+  kAnyMachine,   // any CPU the scanning library runs on: for a database stored in the program
+};
 
 // One literal database over up to 32 slots' literal sets. The database is read-only once
 // built and may be shared by threads; each thread scans with a Scratch of its own.
@@ -29,8 +57,20 @@ class LiteralGate {
   // slot_literals[i] is slot i's set, nullopt for a slot that is always a candidate.
   // Slots from index 32 on are not gated. Throws std::runtime_error when the literal
   // database cannot be built.
-  explicit LiteralGate(const std::vector<std::optional<std::vector<std::string>>>& slot_literals);
+  explicit LiteralGate(const std::vector<std::optional<std::vector<std::string>>>& slot_literals,
+                       GateTarget target = GateTarget::kThisMachine);
   ~LiteralGate();
+
+  // A gate from the bytes Serialized() gave, with the slot masks of the gate that gave them;
+  // null when the bytes are no database or were built for a CPU this one is not.
+  static std::unique_ptr<LiteralGate> Load(std::span<const unsigned char> serialized,
+                                           std::uint32_t always_slots, std::uint32_t gated_slots);
+
+  // The database as bytes Load() takes back; empty when no slot is gated. Throws
+  // std::runtime_error when the database cannot be serialized.
+  std::string Serialized() const;
+  std::uint32_t always_slots() const { return always_; }
+  std::uint32_t gated_slots() const { return gated_; }
   LiteralGate(const LiteralGate&) = delete;
   LiteralGate& operator=(const LiteralGate&) = delete;
 
@@ -54,6 +94,13 @@ class LiteralGate {
   // Bit i is set when slot i may match subject: its set occurs in subject, or it is not
   // gated. Allocates nothing. Never throws. Precondition: `scratch` came from this gate.
   std::uint32_t Candidates(std::string_view subject, Scratch& scratch) const noexcept;
+
+ private:
+  struct LoadKey {};
+
+ public:
+  // For Load() only: an empty gate that Load() fills.
+  explicit LiteralGate(LoadKey);
 
  private:
   struct Handles;
