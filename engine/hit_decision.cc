@@ -6,7 +6,6 @@
 #include <optional>
 
 #include "engine/line_error.h"
-#include "rules/matcher.h"
 
 namespace ostrel {
 
@@ -64,8 +63,22 @@ HitDecider::HitDecider(const RunOptions& options, const CompiledRuleSet& rules)
       status_200_only_(options.status_200_only),
       rules_(&rules),
       scratch_(std::make_unique<RuleScratch>(rules.MakeScratch())),
-      memo_(std::make_unique<VerdictMemo>()) {
-  if (drop_static_) static_pattern_ = std::make_unique<CompiledPattern>(kStaticResourcePattern);
+      memo_(std::make_unique<VerdictMemo>()) {}
+
+bool HasStaticResourceName(std::string_view subject) noexcept {
+  static constexpr std::string_view kExtensions[] = {
+      "ico", "bmp", "jpg", "gif", "png", "tif", "pcx", "wmf", "cdr", "eps", "emf", "pic", "swf"};
+  for (std::size_t dot = subject.find('.'); dot != std::string_view::npos;
+       dot = subject.find('.', dot + 1)) {
+    const std::string_view rest = subject.substr(dot + 1);
+    if (rest.size() < 3) return false;
+    const std::string_view extension = rest.substr(0, 3);
+    for (const std::string_view known : kExtensions) {
+      if (extension == known) return true;
+    }
+    if (rest.starts_with("css ")) return true;
+  }
+  return false;
 }
 
 HitDecider::~HitDecider() = default;
@@ -73,7 +86,7 @@ HitDecider::HitDecider(HitDecider&&) noexcept = default;
 HitDecider& HitDecider::operator=(HitDecider&&) noexcept = default;
 
 HitVerdict HitDecider::Decide(const TLogLine& line) {
-  if (drop_static_ && static_pattern_->Matches(line.SubjectA)) {
+  if (drop_static_ && HasStaticResourceName(line.SubjectA)) {
     return HitVerdict{LineFate::kStaticDropped};
   }
   if (status_200_only_) {

@@ -36,7 +36,7 @@ class FileDescriptor {
 
 // The bytes of a regular file no larger than 4 GiB - 1 (offsets in the format are 32-bit),
 // or nothing. Pipes and devices are refused so that opening never blocks.
-std::optional<std::vector<unsigned char>> ReadWholeFile(const std::string& file_name) {
+std::optional<FileBytes> ReadWholeFile(const std::string& file_name) {
   FileDescriptor fd(open(file_name.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
   if (fd.get() < 0) return std::nullopt;
   struct stat info {};
@@ -45,7 +45,7 @@ std::optional<std::vector<unsigned char>> ReadWholeFile(const std::string& file_
       static_cast<uint64_t>(info.st_size) > std::numeric_limits<uint32_t>::max()) {
     return std::nullopt;
   }
-  std::vector<unsigned char> data(static_cast<size_t>(info.st_size));
+  FileBytes data(static_cast<size_t>(info.st_size));
   size_t done = 0;
   while (done < data.size()) {
     const ssize_t got = read(fd.get(), data.data() + done, data.size() - done);
@@ -162,7 +162,7 @@ TQQWry TQQWry::FromBytes(std::string_view bytes, std::string name) {
   TQQWry reader;
   reader.file_name_ = std::move(name);
   try {
-    reader.Load(std::vector<unsigned char>(bytes.begin(), bytes.end()));
+    reader.Load(FileBytes(bytes.begin(), bytes.end()));
   } catch (const std::bad_alloc&) {
   }
   return reader;
@@ -189,7 +189,7 @@ TQQWry& TQQWry::operator=(TQQWry&& other) noexcept {
   return *this;
 }
 
-void TQQWry::Load(std::vector<unsigned char> data) {
+void TQQWry::Load(FileBytes data) {
   if (data.size() < 8 || data.size() > std::numeric_limits<uint32_t>::max()) return;
   data_ = std::move(data);
   const uint32_t first = *ReadU32(0);

@@ -5,7 +5,9 @@
 #include <optional>
 #include <string>
 #include <string_view>
+
 #include <vector>
+#include "ipdb/file_bytes.h"
 
 namespace ostrel {
 
@@ -71,7 +73,7 @@ class TQQWry {
  private:
   TQQWry() = default;
   // Checks the header of `data_` and fills the fields, or drops the database.
-  void Load(std::vector<unsigned char> data);
+  void Load(FileBytes data);
   // Start address of record `record_id` (1..N).
   uint32_t StartAddress(uint32_t record_id) const;
   std::optional<uint32_t> ReadU32(uint64_t offset) const;
@@ -91,7 +93,7 @@ class TQQWry {
   std::string file_name_;
   // The whole file, read once: lookups then share no file position and need no lock, and
   // unlike mmap a file truncated under us cannot raise SIGBUS in the middle of a lookup.
-  std::vector<unsigned char> data_;
+  FileBytes data_;
   uint32_t file_size_ = 0;
   uint32_t record_num_ = 0;
   uint32_t first_index_offset_ = 0;

@@ -236,5 +236,15 @@ TEST(HitDeciderTest, StaticPatternIsTheFixedText) {
   EXPECT_EQ(kStaticResourcePattern.back(), ' ');
 }
 
+// The byte search answers as the pattern does, at the edges of the subject as well.
+TEST(HitDeciderTest, StaticSearchAnswersAsThePattern) {
+  for (const std::string_view subject :
+       {"get /a.png http/1.1", "get /a.png", ".ico", "get /a.pn", "get /a.css http/1.1",
+        "get /a.css", "get /a.cssx ", "get /a..jpg", "get /a.jp.gif.", "get /a.JPG", "get /x.swf?.",
+        "get /css http/1.1", "", ".", "a.b.c.d.e", "get /a.pic", "x.cdr.emf"}) {
+    EXPECT_EQ(HasStaticResourceName(subject), IsMatch(subject, kStaticResourcePattern)) << subject;
+  }
+}
+
 }  // namespace
 }  // namespace ostrel
