@@ -17,6 +17,8 @@ using LiteralSet = std::set<std::string>;
 
 // Exact sets (all strings a node can match) are kept only while this small.
 constexpr std::size_t kMaxExact = 2000;
+// Prefix sets are kept while this small.
+constexpr std::size_t kMaxPrefixSet = 5000;
 // Longest run of concatenated exact factors whose product is tried as a requirement.
 constexpr std::size_t kMaxRun = 12;
 
@@ -29,6 +31,7 @@ struct Node {
     kLiteral,    // text: one character's UTF-8 bytes
     kAny,        // consumes something the analysis does not follow (., \d, back reference)
     kEmpty,      // consumes nothing (anchors, look-arounds, a DEFINE block)
+    kAhead,      // a positive look-ahead: consumes nothing, kids[0] must match where it stands
     kClass,      // text: the class's characters when it is small, positive and plain
     kConcat,     // kids in order
     kAlternate,  // kids are the alternatives
@@ -211,7 +214,13 @@ class Parser {
   std::size_t ParseGroup() {
     if (!Accept("?")) return ParseGroupBody();
     if (Accept(":") || Accept(">")) return ParseGroupBody();
-    if (Accept("=") || Accept("!") || Accept("<=") || Accept("<!")) {
+    if (Accept("=")) {
+      Node ahead;
+      ahead.kind = Node::Kind::kAhead;
+      ahead.kids.push_back(ParseGroupBody());
+      return Add(std::move(ahead));
+    }
+    if (Accept("!") || Accept("<=") || Accept("<!")) {
       ParseGroupBody();
       return AddKind(Node::Kind::kEmpty);
     }
@@ -425,12 +434,14 @@ constexpr std::size_t kPrefixBytes = 6;
 // What the analysis knows of a node: `exact`, all strings it can match (when few);
 // `required`, strings one of which every match contains.
 // `prefix`, strings one of which every non-empty match starts with ({""} says nothing);
-// `nullable`, whether it may match the empty string.
+// `nullable`, whether it may match the empty string; `ahead`, for a look-ahead, strings one
+// of which the subject holds where it stands.
 struct Info {
   std::optional<LiteralSet> exact;
   std::optional<LiteralSet> required;
   LiteralSet prefix{std::string()};
   bool nullable = true;
+  std::optional<LiteralSet> ahead;
 };
 
 bool IsCommonByte(unsigned char c) {
@@ -452,7 +463,7 @@ std::optional<double> Cost(const LiteralSet& set, const LiteralFrequencies* freq
     double p = text.size() == 1 ? 16.0 : text.size() == 2 ? 4.0 : 1.0;
     for (const char c : text) p *= IsCommonByte(static_cast<unsigned char>(c)) ? 0.08 : 0.02;
     if (frequencies != nullptr) p = frequencies->Rate(text) + 0.01 * p;
-    total += p + 1e-7;
+    total += p + 1e-6;  // every literal costs the scan a little
   }
   return total;
 }
@@ -504,7 +515,7 @@ std::optional<LiteralSet> PrefixProduct(const LiteralSet& a, const LiteralSet& b
     }
     for (const std::string& y : b) {
       out.insert((x + y).substr(0, kPrefixBytes));
-      if (out.size() > kMaxExact) return std::nullopt;
+      if (out.size() > kMaxPrefixSet) return std::nullopt;
     }
   }
   return out;
@@ -528,6 +539,12 @@ class Analyser {
       case Node::Kind::kEmpty:
         info.exact = LiteralSet{std::string()};
         break;
+      case Node::Kind::kAhead: {
+        const Info inner = Analyse(node.kids[0]);
+        info.exact = LiteralSet{std::string()};
+        if (!inner.nullable && !inner.prefix.count(std::string())) info.ahead = inner.prefix;
+        break;
+      }
       case Node::Kind::kClass: {
         LiteralSet set;
         for (const char c : node.text) set.insert(std::string(1, c));
@@ -558,10 +575,11 @@ class Analyser {
   }
 
  private:
-  // For every i, the prefixes of the non-empty matches of kids[i..]: exact kids are
-  // prepended whole, the first kid that is not exact gives its own prefixes, and a kid that
-  // may match empty adds those of the kids after it.
-  static std::vector<LiteralSet> SuffixPrefixes(const std::vector<Info>& kids) {
+  // For every i, strings one of which the subject holds where a non-empty match of kids[i..]
+  // starts: exact kids are prepended whole, the first kid that is not exact gives its own
+  // prefixes, a kid that may match empty adds those of the kids after it, and a look-ahead
+  // may stand for what follows it.
+  std::vector<LiteralSet> SuffixPrefixes(const std::vector<Info>& kids) const {
     std::vector<LiteralSet> out(kids.size() + 1);
     bool rest_nullable = true;  // kids[i + 1..] may match empty
     for (std::size_t i = kids.size(); i-- > 0;) {
@@ -576,7 +594,10 @@ class Analyser {
         if (std::optional<LiteralSet> joined = PrefixProduct(whole, tails)) prefix = *joined;
       }
       if (kid.nullable) prefix.insert(rest.begin(), rest.end());
-      if (prefix.size() > kMaxExact) prefix = LiteralSet{std::string()};
+      if (prefix.size() > kMaxPrefixSet) prefix = LiteralSet{std::string()};
+      if (kid.ahead) {
+        if (std::optional<LiteralSet> chosen = Better(*kid.ahead, prefix)) prefix = *chosen;
+      }
       out[i] = std::move(prefix);
       rest_nullable = rest_nullable && kid.nullable;
     }
@@ -642,7 +663,7 @@ class Analyser {
     for (const std::size_t kid : node.kids) {
       const Info one = Analyse(kid);
       prefix.insert(one.prefix.begin(), one.prefix.end());
-      prefix_ok = prefix_ok && prefix.size() <= kMaxExact;
+      prefix_ok = prefix_ok && prefix.size() <= kMaxPrefixSet;
       nullable = nullable || one.nullable;
       if (exact_ok && one.exact && exact.size() + one.exact->size() <= kMaxExact) {
         exact.insert(one.exact->begin(), one.exact->end());

@@ -42,7 +42,7 @@ class LiteralFrequencies {
 std::optional<std::vector<std::string>> RequiredLiterals(
     std::string_view pattern, const LiteralFrequencies* frequencies = nullptr);
 
-inline constexpr std::size_t kMaxGateLiterals = 5000;
+inline constexpr std::size_t kMaxGateLiterals = 20000;
 
 // The machines a literal database is built for.
 enum class GateTarget {
