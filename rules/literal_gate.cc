@@ -17,6 +17,8 @@ using LiteralSet = std::set<std::string>;
 
 // Exact sets (all strings a node can match) are kept only while this small.
 constexpr std::size_t kMaxExact = 2000;
+// Classes of at most this many characters are followed (a digit is one of ten).
+constexpr std::uint32_t kMaxClass = 10;
 // Prefix sets are kept while this small.
 constexpr std::size_t kMaxPrefixSet = 5000;
 // Longest run of concatenated exact factors whose product is tried as a requirement.
@@ -290,15 +292,14 @@ class Parser {
 
   std::size_t ParseEscape() {
     const char c = Take();
-    if (c == 's') {
-      // Without Unicode properties \s is exactly these six bytes.
+    if (c == 's' || c == 'd') {
+      // Without Unicode properties \s and \d are exactly these bytes.
       Node node;
       node.kind = Node::Kind::kClass;
-      node.text = " \t\n\v\f\r";
+      node.text = c == 's' ? " \t\n\v\f\r" : "0123456789";
       return Add(std::move(node));
     }
     switch (c) {
-      case 'd':
       case 'D':
       case 'S':
       case 'w':
@@ -330,7 +331,8 @@ class Parser {
     return AddLiteral(static_cast<std::uint32_t>(code));
   }
 
-  // A class; its characters are kept only when it is positive, plain and at most 4 long.
+  // A class; its characters are kept only when it is positive, plain and at most kMaxClass
+  // long.
   std::size_t ParseClass() {
     const bool negated = Accept("^");
     bool wide = negated;
@@ -377,7 +379,7 @@ class Parser {
         ++pos_;
         std::uint32_t high = 0;
         if (!read_member(high) || high < low) throw ParseError{};
-        if (high - low >= 8) {
+        if (high - low >= kMaxClass) {
           wide = true;
           continue;
         }
@@ -389,7 +391,7 @@ class Parser {
     Node node;
     node.kind = Node::Kind::kClass;
     // Only small plain ASCII classes are expanded; their members are one byte each.
-    if (wide || chars.empty() || chars.size() > 4 || *chars.rbegin() >= 0x80) {
+    if (wide || chars.empty() || chars.size() > kMaxClass || *chars.rbegin() >= 0x80) {
       node.kind = Node::Kind::kAny;
     } else {
       for (const std::uint32_t code : chars) node.text.push_back(static_cast<char>(code));
