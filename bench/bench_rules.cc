@@ -1,6 +1,7 @@
 // The cost of one rule test: deciphering and compiling the slot on every test (the naive
-// way) against the cached, JIT-compiled Matcher, over the same request subjects and eight
-// WAF-like patterns enciphered here with the rule key.
+// way) against the shared, JIT-compiled rule set, over the same request subjects and eight
+// WAF-like patterns enciphered here with the rule key; and the stored slots behind their
+// literal gate, on ordinary requests and on attacks.
 //
 //   build/bench/bench_rules --benchmark_counters_tabular=true
 //
@@ -9,13 +10,17 @@
 #include <benchmark/benchmark.h>
 
 #include <array>
+#include <fstream>
+#include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "rules/compiled_rule_set.h"
 #include "rules/is_match.h"
-#include "rules/matcher.h"
 #include "rules/new_des.h"
+#include "rules/rule_slots.h"
 
 namespace ostrel {
 namespace {
@@ -76,36 +81,76 @@ void BM_NaiveDecryptAndIsMatch(benchmark::State& state) {
 }
 BENCHMARK(BM_NaiveDecryptAndIsMatch);
 
-// The cached matcher after its slots are compiled (the steady state of a run).
-void BM_CachedMatcher(benchmark::State& state) {
+// The shared rule set after its slots are compiled (the steady state of a run): every slot
+// asked in turn, as a run asks them when none matches.
+void BM_CompiledRuleSet(benchmark::State& state) {
   const std::vector<std::string> hex = EncipheredSlots();
   const std::vector<std::string_view> slots(hex.begin(), hex.end());
-  Matcher matcher(slots);
+  std::vector<std::unique_ptr<CompiledRuleSet>> sets;
+  std::vector<RuleScratch> scratches;
+  for (std::size_t slot = 0; slot < slots.size(); ++slot) {
+    sets.push_back(std::make_unique<CompiledRuleSet>(
+        std::span<const std::string_view>(slots).subspan(slot, 1), 1));
+    scratches.push_back(sets.back()->MakeScratch());
+  }
   for (auto _ : state) {
     int hits = 0;
     for (const std::string_view subject : kSubjects) {
-      for (std::size_t slot = 0; slot < slots.size(); ++slot) {
-        hits += matcher.SlotMatches(slot, subject) ? 1 : 0;
+      for (std::size_t slot = 0; slot < sets.size(); ++slot) {
+        hits += sets[slot]->Test(subject, scratches[slot]).matched() ? 1 : 0;
       }
     }
     benchmark::DoNotOptimize(hits);
   }
   SetPerTest(state);
 }
-BENCHMARK(BM_CachedMatcher);
+BENCHMARK(BM_CompiledRuleSet);
 
-// The one-off cost per run and thread: deciphering and JIT-compiling all eight slots.
-void BM_MatcherFirstUseOfAllSlots(benchmark::State& state) {
-  const std::vector<std::string> hex = EncipheredSlots();
-  const std::vector<std::string_view> slots(hex.begin(), hex.end());
-  for (auto _ : state) {
-    Matcher matcher(slots);
-    for (std::size_t slot = 0; slot < slots.size(); ++slot) {
-      benchmark::DoNotOptimize(matcher.SlotMatches(slot, kSubjects[0]));
+// The stored slots behind the gate built with the program, per ordinary request (lines of
+// the sample the gate was tuned on: its best case) and per attack of the own corpus.
+std::vector<std::string> ReadLines(const std::string& path) {
+  std::ifstream in(path);
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);) {
+    if (!line.empty()) lines.push_back(line);
+  }
+  return lines;
+}
+
+void BM_StoredSet(benchmark::State& state, const std::string& path, bool target_only) {
+  std::vector<std::string> subjects = ReadLines(path);
+  if (target_only) {
+    for (std::string& line : subjects) {
+      line = "get " + line.substr(line.rfind('\t') + 1) + " http/1.1";
+      for (char& c : line) c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
     }
   }
+  const CompiledRuleSet rules(StoredRuleSlots(), StoredRuleSlots().size());
+  RuleScratch scratch = rules.MakeScratch();
+  for (const std::string& subject : subjects) rules.Test(subject, scratch);  // compile all
+  int hits = 0;
+  for (auto _ : state) {
+    for (const std::string& subject : subjects) hits += rules.Test(subject, scratch).matched();
+  }
+  benchmark::DoNotOptimize(hits);
+  state.counters["per_subject"] = benchmark::Counter(
+      static_cast<double>(subjects.size()),
+      benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
-BENCHMARK(BM_MatcherFirstUseOfAllSlots);
+BENCHMARK_CAPTURE(BM_StoredSet, ordinary,
+                  std::string(OSTREL_SOURCE_DIR "/tools/rule_gate/ordinary_requests.txt"), false);
+BENCHMARK_CAPTURE(BM_StoredSet, attacks,
+                  std::string(OSTREL_SOURCE_DIR "/tests/data/rules/attacks.tsv"), true);
+
+// What a run pays before its first answer: the stored gate loaded, the slot compiled.
+void BM_StoredSetFirstAnswer(benchmark::State& state) {
+  for (auto _ : state) {
+    const CompiledRuleSet rules(StoredRuleSlots(), StoredRuleSlots().size());
+    RuleScratch scratch = rules.MakeScratch();
+    benchmark::DoNotOptimize(rules.Test("get /?id=1%27%20or%20%271%27=%271 http/1.1", scratch));
+  }
+}
+BENCHMARK(BM_StoredSetFirstAnswer)->Unit(benchmark::kMillisecond);
 
 // The cipher alone, per slot.
 void BM_DecryptHexText(benchmark::State& state) {
