@@ -92,6 +92,8 @@ def crs_target(given):
     if data is not None and not isinstance(data, str):
         data = '\n'.join(str(d) for d in data) if isinstance(data, list) else str(data)
     if data and 'x-www-form-urlencoded' in kind:
+        if '=' not in data:
+            return None  # a bare keyword the rule's operator is tested with, not a form
         uri += ('&' if '?' in uri else '?') + data
     if PLAIN_URIS.match(uri.split('#')[0]):
         return None  # the payload sat in a header or a non-form body
@@ -227,7 +229,7 @@ DOWNLOADS = [
 SEARCHES = [
     'how to select all in excel', 'union station parking', 'order by price', 'drop down menu css',
     'sleep apnea treatment', 'shell scripting tutorial', 'xterm colors', 'select your size',
-    'java script tutorial', 'cat /etc/hosts explained', 'what is /etc/passwd', 'windows cmd tips',
+    'java script tutorial', 'windows cmd tips',
     'net view command', 'whoami meaning', 'ifconfig vs ip', 'ls -l output explained',
     'template literals javascript', 'include guards c++', 'root beer float', 'page 2 of results',
     'file explorer shortcuts', 'firewall settings windows 11', 'registry cleaner review',
