@@ -235,8 +235,8 @@ DQ = D('dq', r'(?:"|' + E('22') + r'|' + U(r'%u0022') + r'|\\x22|&quot;|%26quot(
 EQ = D('eq', r'(?:=|' + E('3d') + r'|%u003d)')
 LP = D('lp', r'(?:\(|' + E('28') + r'|%u0028)')
 RP = D('rp', r'(?:\)|' + E('29') + r'|%u0029)')
-LT = D('lt', r'(?:<|' + E('3c') + r'|' + U(r'%u003c|%u02c2|%uff1c|%ef%bc%9c|%c0%bc|%e0%80%bc') + r'|\\x3c|\\u003c|&lt;|%26lt(?:;|%3b)|%26%23(?:0{0,4}60|x0{0,4}3c)(?:;|%3b)?|\+adw-)')
-GT = D('gt', r'(?:>|' + E('3e') + r'|' + U(r'%u003e|%uff1e|%ef%bc%9e|%c0%be') + r'|\\x3e|\\u003e|&gt;|%26gt(?:;|%3b)|%26%23(?:0{0,4}62|x0{0,4}3e)(?:;|%3b)?|\+ad4-)')
+LT = D('lt', r'(?:<|' + E('3c') + r'|' + U(r'%u003c|%u02c2|%uff1c|%ef%bc%9c|%c0%bc|%e0%80%bc') + r'|\\x3c|\\u003c|&lt;|%26lt(?:;|%3b)|%26%23(?:0{0,4}60|x0{0,4}3c)(?:;|%3b)?|\+adw-|%2badw-|%252badw-)')
+GT = D('gt', r'(?:>|' + E('3e') + r'|' + U(r'%u003e|%uff1e|%ef%bc%9e|%c0%be') + r'|\\x3e|\\u003e|&gt;|%26gt(?:;|%3b)|%26%23(?:0{0,4}62|x0{0,4}3e)(?:;|%3b)?|\+ad4-|%2bad4-|%252bad4-)')
 SL = D('sl', r'(?:/|\\|' + E('2f') + '|' + E('5c') + r'|' + U(r'%u2215|%u2216|%u002f|%u005c|%c0%af|%c0%2f|%c0%5c|%c1%9c|%c1%1c|%c1%af|%e0%80%af|%uff0f|%ef%bc%8f|%c0%qf|%c1%pc|%c0%9v|%c1%8s|%uf025') + r'|\\x2f|\\x5c|0x2f|0x5c)')
 DOT = D('dot', r'(?:\.|' + E('2e') + r'|' + U(r'%u002e|%u2024|%uff0e|%c0%ae|%c0%2e|%e0%80%ae|%f0%80%80%ae|%c1%8e|%c0%5e') + r'|\\x2e|0x2e)')
 SP1 = D('s', r'(?:\s|\+|' + E('(?:20|09|0a|0b|0c|0d|a0|2b)') + r'|%u0020|%c2%a0|(?:/|%2f)(?:\*|%2a)(?!!|%21).{0,40}?(?:\*|%2a)(?:/|%2f)|(?:\$|%24)(?:\{|%7b)?ifs(?:\}|%7d)?)')
@@ -384,8 +384,8 @@ slot1 = top(
   WB + r'order' + SQP + r'by' + SQP + r'\d{1,4}' + r'(?:' + SQP + r'(?:asc|desc)' + WE + r')?' + alt(SQS + alt('--', HASH, r'/\*', r'%00', SEMI), r'(?=&|\s|$)'),
   # tautologies and comparisons after a blank, without a quote before them
   r'(?:' + SP1 + r'|' + RP + r')' + WB + r'(?:or|and|xor|&&|\|\||' + AMP + AMP + r'|' + PIPE + PIPE + r')' + SQP + alt(
-      r'(?:' + LP + r'|-){0,16}+\d+(?:' + RP + r')*+(?:' + SQS + alt(r'\+', '%2b', '-', STAR, '/') + SQS + r'(?:' + LP + r'){0,16}+\d+(?:' + RP + r')*+){0,8}+' + SQS + alt(EQ, r'<>', r'!=', LT + GT, LT, GT, r'like' + WE) + SQS + r'(?:' + LP + r'|-){0,16}+\d',
-      r'(?:not' + SPP + r')?(?:true|false|null)' + WE + SQS + alt('--', HASH, r'/\*', SEMI, r'(?=&|\s|$|' + RP + r')'),
+      r'(?:' + LP + r'|-){0,16}+\d+(?:' + RP + r'){0,16}+(?:(?:' + SQS + alt('-', STAR, '/', '%2f') + SQS + r'|' + SQP + r')(?:' + LP + r'){0,16}+\d+(?:' + RP + r'){0,16}+){0,8}+' + SQS + alt(EQ, r'<>', r'!=', LT + GT, LT, GT, r'like' + WE) + SQS + r'(?:' + LP + r'|-){0,16}+\d',
+      r'(?:not' + SPP + r')?(?:' + LP + SPS + r')?(?:true|false|null)' + WE + SPS + r'(?:' + RP + r')?' + SQS + alt('--', HASH, r'/\*', SEMI, r'(?=&|\s|$|' + RP + r')'),
       r'(?:' + LP + r')?' + ANYQ + r'[a-z0-9]{0,20}' + ANYQ + SQS + EQ + SQS + ANYQ,
   ),
   # quote-only fuzz: '-', "^", '&', '|'
@@ -394,8 +394,10 @@ slot1 = top(
   DQ + r'(?:' + SP1 + '|' + RP + r')*+(?:--(?:' + SP1 + r'|$|&|-)|%2d%2d|' + HASH + r'|/\*)',
   # stand-alone statements
   WB + r'select' + SQP + r'[a-z_]{1,40}' + SPS + LP,
+  WB + r'select' + SQP + r'(?=(?:(?!from)[^&\s]){0,100}?(?:' + COMMA + r'|' + LP + r'|' + AT + r'|' + ANYQ + r'|' + NUM + r'))[^&\s]{0,100}?' + SP1 + r'from' + SQP + r'[a-z0-9_.`\[\]]{1,60}' + SQP + r'(?:where|limit|order|group|union|having)' + WE,
+  WB + r'load' + SPP + r'(?:data|xml)' + SPP + r'(?:local' + SPP + r')?infile' + WE,
   # nested SQL functions: ascii(substring(...)), length(version())
-  WB + r'(?:ascii|ord|length|len|substring|substr|mid|hex|unhex|conv|lpad|rpad|compress|uncompress|char_length|lower|upper|reverse|sin|cos|abs)' + SPS + LP + SPS + r'(?:\(' + SPS + r'){0,8}+(?:ascii|substring|substr|mid|version|user|database|schema|current_user|system_user|select|length|compress|hex|concat|char|password|@@)' + WE,
+  WB + r'(?:ascii|ord|length|len|substring|substr|mid|hex|unhex|conv|lpad|rpad|compress|uncompress|char_length|lower|upper|reverse|sin|cos|abs|coercibility|charset|collation|binary)' + SPS + LP + SPS + r'(?:\(' + SPS + r'){0,8}+(?:ascii|substring|substr|mid|version|user|database|schema|current_user|system_user|select|length|compress|hex|concat|char|password|@@)' + WE,
   WB + r'(?:version|database|user|current_user|system_user|schema|connection_id|last_insert_id)' + SPS + LP + SPS + RP + SQS + alt(RP, COMMA, r'(?=&|\s|$)', r'--', HASH),
   # a quote, an operator and another quote: 'x'!='y', a' not rlike 'b, ' or '
   ANYQ + SPS + r'(?:not' + SPP + r')?' + alt(r'rlike', r'regexp', r'like', r'glob', r'!=', r'%21%3d', r'<>', r'%3c%3e', r'\^', r'%5e', r'%25', r'\|', r'%7c', r'(?:or|and|xor)' + WE) + SPS + ANYQ,
@@ -421,7 +423,7 @@ slot2 = top(
   WB + r'expression' + SPS + LP + r'[^&]{0,80}?' + RP, r'-moz-binding', WB + r'behavior' + SPS + COLON + SPS + r'url',
   WB + r'(?:alert|prompt|confirm|msgbox|execscript)' + SPS + alt(LP, BT),
   WB + r'(?:eval|settimeout|setinterval|atob)' + SPS + LP + r'[^&]{0,60}?' + RP,
-  WB + r'document' + SPS + DOT + SPS + r'(?:cookie|write|location|domain|body|createelement|forms|url|referrer|documentelement)' + WE,
+  WB + r'document' + SPS + DOT + SPS + r'(?:cookie|write|location|domain|body|createelement|forms|url|referrer|documentelement|queryselector(?:all)?|getelementby[a-z]{2,10}|getelementsby[a-z]{2,10}|head|scripts|images|links|all)' + WE,
   WB + r'(?:window|top|self|parent|this)' + SPS + DOT + SPS + r'(?:location|name|eval|open)' + WE,
   r'string' + DOT + r'fromcharcode', r'\.innerhtml' + SPS + EQ, WB + r'location' + SPS + DOT + SPS + r'(?:href|hash|replace|assign)', r'constructor' + SPS + LP,
   ANYQ + SPS + r'(?:' + RP + SPS + ')?' + alt(SEMI, r'\+', '%2b', '-', PIPE + PIPE) + SPS + WB + r'(?:alert|prompt|confirm|eval|document|window|top|self|fetch|import)' + WE,
@@ -433,6 +435,17 @@ slot2 = top(
   NL + r'(?:' + NL + r'|\s|%20|%09){0,4}(?:set-cookie|location|content-(?:type|length|disposition)|refresh|x-xss-protection|access-control-allow-[a-z]{1,12}|link|host)' + SPS + COLON,
   LT + r'(?:\?|' + QM + r')?(?:import|xml:namespace)' + WE,
   LT + BANG + r'(?:doctype|entity|\[cdata\[|%5bcdata%5b)' + WE,
+  # an entity- or UTF-7-encoded < before a tag name that is not plain formatting
+  r'(?:&lt|%26lt|%26%23x0{0,4}3c|%26%23x?0{0,4}60|\+adw-)(?:;|%3b)?' + SPSB + r'/?(?!(?:b|i|u|p|br|hr|em|strong|code|pre|small|sub|sup|li|ul|ol)' + WE + r')[a-z!]',
+  # JSFuck, bracket access to globals, tagged template calls, new Function()
+  LP + BANG + r'(?:\[|%5b)(?:\]|%5d)' + alt(r'\+', '%2b'), r'(?:\[|%5b)(?:\]|%5d)' + alt(r'\[', '%5b') + LP + BANG,
+  WB + r'(?:window|self|top|parent|this|globalthis|frames|document)' + SPS + r'(?:\[|%5b)' + SPS + alt(ANYQ, r'/\*', r'%2f%2a', BT),
+  DOT + SPS + r'(?:call|apply|bind|map|sort)' + SPS + BT, WB + r'new' + SPP + r'function' + SPS + LP,
+  LT + r'[a-z]{1,10}' + COLON + r'(?:vmlframe|script|stylesheet|svg|iframe|frame|object|embed|applet|import)' + WE, WB + r'ev' + COLON + r'(?:event|handler)' + SPS + EQ,
+  # any on* handler inside a tag
+  LT + r'[a-z][a-z0-9:_-]{0,20}' + alt(SP1, SL, DQ, Q) + r'[^<>]{0,200}?' + WB + r'on[a-z]{3,30}' + SPS + EQ,
+  LT + r'(?:set|animate|animatemotion|animatetransform|discard|feimage|use|image|foreignobject|details|dialog|picture|source|track|video|audio)' + SP1 + r'[^<>]{0,200}?(?:attributename|href|xlink:href|values|to|from|open|src)' + SPS + EQ,
+  LT + r'h[1-6]' + alt(SP1, GT) + r'[^&]{0,200}?' + LT + r'(?:/h[1-6]|a|img|iframe|form|input|div|font|marquee)' + WE,
 )
 
 # ---------------- slot 3: path traversal, local and remote file inclusion (compact)
@@ -485,7 +498,7 @@ slot3 = top(
 # ---------------- slot 4: OS command injection and code execution (compact)
 CSEP = alt(SEMI, PIPE, BT, AMP + AMP, E('26'), r'&(?=' + SP1 + ')', DOL + LP, NL, r'\\[nr]', DOL + r'(?:\{ifs\}|ifs)')
 CMD_SOLO = r'(?:id|whoami|uname|ifconfig|ipconfig|netstat|systeminfo|tasklist|hostname|pwd|ls|dir|env|printenv|uptime|lsb_release|getmac|sysinfo|lastlog|lsmod|lsof|getuid|hashdump|klist|qwinsta|quser|net' + SPP + r'(?:user|localgroup|view|share|config|accounts|session|group|use)|netsh' + SPP + r'[a-z]{3,20}|ps' + SPP + r'(?:-?aux|-ef)|arp' + SPP + r'-a|route' + SPP + r'print)'
-CMD_ARG = r'(?:cat|more|less|head|tail|type|nl|tac|od|xxd|strings|grep|find|wget|curl|fetch|lwp-download|tftp|ftp|scp|rsync|nc|ncat|netcat|telnet|socat|bash|sh|zsh|ksh|csh|tcsh|dash|python[23]?|perl|ruby|php|node|lua|powershell|pwsh|cmd|cscript|wscript|mshta|rundll32|regsvr32|certutil|bitsadmin|wmic|msiexec|nslookup|ping|sleep|echo|printf|kill|killall|pkill|rm|mkdir|chmod|chown|chattr|touch|cp|mv|ln|tar|unzip|base64|useradd|adduser|passwd|crontab|nohup|sudo|su|busybox|xterm|timeout|expr|awk|sed|xargs|dig|traceroute|tracert|ssh|uname|ls|dir|id|cd|set|reg|sc|net|vssadmin|schtasks|whoami|ipconfig|ifconfig|netstat|netsh|taskkill|bcdedit|iwr|iwmi|iex|irm|invoke-webrequest|invoke-expression|invoke-restmethod|invoke-wmimethod|start-process|new-object|lastlog|sysinfo)'
+CMD_ARG = r'(?:cat|more|less|head|tail|type|nl|tac|od|xxd|strings|grep|find|wget|curl|fetch|lwp-download|tftp|ftp|scp|rsync|nc|ncat|netcat|telnet|socat|bash|sh|zsh|ksh|csh|tcsh|dash|python[23]?|perl|ruby|php|node|lua|powershell|pwsh|cmd|cscript|wscript|mshta|rundll32|regsvr32|certutil|bitsadmin|wmic|msiexec|nslookup|ping|sleep|echo|printf|kill|killall|pkill|rm|mkdir|chmod|chown|chattr|touch|cp|mv|ln|tar|unzip|base64|useradd|adduser|passwd|crontab|nohup|sudo|su|busybox|xterm|timeout|expr|awk|sed|xargs|dig|traceroute|tracert|ssh|uname|ls|dir|id|cd|set|reg|sc|net|vssadmin|schtasks|whoami|ipconfig|ifconfig|netstat|netsh|tee|fold|base32|flock|cpulimit|rmt|visudo|cscli|pipx|ansible(?:-[a-z]{2,12})?|chef(?:-[a-z]{2,12})?|taskkill|bcdedit|iwr|iwmi|iex|irm|invoke-webrequest|invoke-expression|invoke-restmethod|invoke-wmimethod|start-process|new-object|lastlog|sysinfo)'
 slot4 = top(
   r'(?:' + WB + PIPE + r'|' + alt(SEMI, BT, AMP + AMP, E('26'), r'&(?=' + SP1 + ')', DOL + LP, NL, r'\\[nr]', DOL + r'(?:\{ifs\}|ifs)') + r')' + SPSB + CMD_SOLO + alt(SPS + alt(CSEP, r'$', r'&', DQ, Q, RP, r'%00', r'%23'), SP1, SPP + r'[-/a-z]'),
   alt(SEMI, BT, AMP + AMP, DOL + LP, NL) + SPSB + r'(?:echo|ping|nslookup|wget|curl|nc|ncat|bash|sh|powershell|cmd|whoami|uname|ifconfig|ipconfig|netstat|ls|dir|net)' + SPP + r'[a-z0-9_-]{1,30}' + alt(SP1, CSEP, r'$', r'&', DQ),
@@ -521,8 +534,8 @@ slot4 = top(
   PCT + r'(?:systemroot|windir|comspec|systemdrive|programfiles|programdata|appdata|localappdata|userprofile|allusersprofile|homedrive|homepath|computername|public|temp|tmp)' + PCT,
   WB + r'(?:hklm|hkcu|hkcr|hkey_local_machine|hkey_current_user|hkey_classes_root|hkey_users|hkey_current_config)(?:\\\\|%5c|%255c|:)',
   WB + r'reg(?:' + DOT + r'exe)?' + SPP + r'(?:add|query|delete|export|import|save|load)' + SPP + alt(DQ, r'hk', r'\\\\'),
-  WB + r'for' + SPP + r'(?:(?:/|%2f)[dflr]' + SPP + r'){0,3}+[^&]{0,80}?' + PCT + r'{1,2}[a-z~_\[0-9]{1,2}' + SPP + r'in' + SPP + r'(?:' + LP + r')[^&]{0,200}?' + RP + SPS + r'do' + WE,
-  WB + r'if' + SPP + r'(?:(?:/|%2f)i' + SPP + r')?(?:not' + SPP + r')?' + alt(r'exist' + SPP + r'[^&\s]{1,60}' + SPP + r'[a-z(%]', r'defined' + SPP + r'[a-z_%]', r'errorlevel' + SPP + r'\d', r'[^&]{1,60}?' + SP1 + r'(?:equ|neq|lss|leq|gtr|geq)' + SPP, r'[^&\s]{0,40}' + PCT + r'[a-z0-9_~]{1,20}' + PCT + r'[^&\s]{0,20}(?:==|%3d%3d)'),
+  WB + r'for' + SPP + r'(?:(?:/|%2f)[dflr]' + SPP + r'){0,3}+[^&]{0,80}?' + PCT + r'{1,2}[a-z~_\[0-9]{1,20}' + SPP + r'in' + SPP + r'(?:' + LP + r')[^&]{0,200}?' + RP + SPS + r'do' + WE,
+  WB + r'if' + SPP + r'(?:(?:/|%2f)i' + SPP + r')?(?:not' + SPP + r')?' + alt(r'exist' + SPP + r'[^&\s]{1,60}' + SPP + r'[a-z(%]', r'defined' + SPP + r'[a-z_%]', r'errorlevel' + SPP + r'\d', r'[^&]{1,60}?' + SP1 + r'(?:equ|neq|lss|leq|gtr|geq)' + SPP, r'[^&\s]{0,40}' + PCT + r'[a-z0-9_~]{1,20}' + PCT + r'[^&\s]{0,20}(?:==|%3d%3d)', r'[^&\s]{1,40}(?:==|%3d%3d)[^&\s]{1,40}' + SPP + r'[a-z(]'),
   # PowerShell and shell odds: invoke-webrequest, sh -c, process substitution, here strings
   WB + r'(?:invoke-(?:webrequest|expression|restmethod|wmimethod|command|mimikatz|shellcode)|start-process|new-object' + SPP + r'(?:-comobject|system' + DOT + r'net|net' + DOT + r'webclient))' + WE,
   WB + r'(?:sh|bash|zsh|dash|ksh|csh|busybox' + SPP + r'sh)' + SPP + r'-c' + SPP + alt(ANYQ, r'[a-z/$]'),
@@ -530,7 +543,18 @@ slot4 = top(
   WB + r'alias' + SPP + r'(?:-[a-z]{1,6}' + SPP + r')?[^&\s=]{1,30}' + EQ,
   # glob and quoting tricks in paths and words: /etc/pas[s]wd, c$!at, /bin/ca?+/et*/
   SL + r'[a-z]{0,10}(?:\[|%5b)(?![0-9]{1,6}(?:\]|%5d))[!^a-z0-9/%-]{1,16}?(?:\]|%5d)[a-z]{0,10}' + alt(SL, SP1, r'$', r'&'),
-  r'[a-z]' + DOL + alt(BANG, r'\?', '%3f', STAR, AT) + r'[a-z]',
+  r'[a-z]' + DOL + alt(BANG, r'\?', '%3f', STAR, AT, DOL) + r'[a-z]',
+  # a command of any name with a flag after a separator: ;cpulimit -l, |rmt --version
+  alt(SEMI, PIPE, AMP + AMP, BT, DOL + LP, NL, r'\\[nr]') + SPSB + r'(?:' + ANYQ + r')?[a-z][a-z0-9_.-]{1,24}(?:' + ANYQ + r')?' + SPP + r'-{1,2}[a-z]',
+  alt(SEMI, PIPE, AMP + AMP, NL) + SPSB + DOL + r'[a-z0-9_]{1,10}' + SPP + CMD_ARG + WE,
+  WB + r'time' + alt(SEMI, SPP + r'(?:curl|wget|ifconfig|whoami|who|sh|bash|nc|python[23]?|perl|id|cat|ls|uname|ping)' + WE),
+  r'[a-z](?:' + Q + Q + r'|' + DQ + DQ + r')[a-z]{1,10}' + SPP + r'[a-z]',
+  DOL + LB + r'?(?:shell|0|bash)' + RB + r'?' + SPP + r'-c' + SPP,
+  WB + r'(?:vim?|ex|view|ed|less|more|man)' + SPP + r'[^&]{0,60}?(?:\\\\|:|\+)(?:' + BANG + r')[a-z]',
+  WB + r'cd' + SPP + SL + SPS + alt(SEMI, AMP + AMP, PIPE), DOL + LP + SPS + r'[a-z]{2,10}' + DOL + LP,
+  # PHP: variable functions and quoted function names called
+  DOL + r'[a-z_][a-z0-9_]{0,30}(?:(?:\[|%5b|\{|%7b)[^&\s]{0,12}?(?:\]|%5d|\}|%7d)){0,4}' + SPS + r'(?:(?:/|%2f)(?:\*|%2a)[^&]{0,20}?(?:\*|%2a)(?:/|%2f))?' + SPS + LP,
+  ANYQ + r'(?:system|exec|shell_exec|passthru|popen|proc_open|assert|eval|phpinfo|call_user_func)' + ANYQ + SPS + LP,
   SL + r'[a-z]{1,8}' + STAR + r'[a-z*]{0,6}' + SL, SL + r'[a-z]{1,8}' + alt(r'\?', '%3f') + r'(?:\+|%20)' + SL,
   r'invokefunction', r'think' + r'(?:\\\\|%5c|%255c|\\|/|%2f)' + r'app' , r'call_user_func_array',
 )
