@@ -164,6 +164,53 @@ class _Pcre2:
         self.lib.pcre2_pattern_info_8.argtypes = [ctypes.c_void_p, ctypes.c_uint32, ctypes.c_void_p]
         self.lib.pcre2_code_free_8.argtypes = [ctypes.c_void_p]
 
+    ANCHORED, PARTIAL_SOFT, ERROR_PARTIAL = 0x80000000, 0x00000010, -2
+
+    def percent_followers(self, pattern):
+        """What can follow a leading '%' in a match of pattern: a regex for the characters
+        after it (two levels deep for hex digits and 'u'), or None when anything can. Asked
+        from PCRE2 by partial matching behind several contexts, so it is exact."""
+        self.lib.pcre2_match_data_create_from_pattern_8.restype = ctypes.c_void_p
+        self.lib.pcre2_match_data_create_from_pattern_8.argtypes = [ctypes.c_void_p, ctypes.c_void_p]
+        self.lib.pcre2_match_8.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_size_t, ctypes.c_size_t,
+                                           ctypes.c_uint32, ctypes.c_void_p, ctypes.c_void_p]
+        self.lib.pcre2_match_data_free_8.argtypes = [ctypes.c_void_p]
+        data = pattern.encode()
+        error, offset = ctypes.c_int(), ctypes.c_size_t()
+        code = self.lib.pcre2_compile_8(data, len(data), self.UTF, ctypes.byref(error), ctypes.byref(offset), None)
+        match = self.lib.pcre2_match_data_create_from_pattern_8(code, None)
+        chars = [chr(c) for c in range(0x20, 0x7f)] + ['\u00e9']
+
+        def possible(text):
+            # Behind nothing, an escape and a letter: the look-behinds of the blocks (word
+            # boundaries that see through %xx) then answer every way they can.
+            for before in ('', '%2f', 'a'):
+                subject = (before + text).encode()
+                rc = self.lib.pcre2_match_8(code, subject, len(subject), len(before),
+                                            self.ANCHORED | self.PARTIAL_SOFT, match, None)
+                if rc >= 0 or rc == self.ERROR_PARTIAL:
+                    return True
+            return False
+
+        try:
+            seconds = [c for c in chars if possible('%' + c)]
+            if len(seconds) > 40:
+                return None
+            parts = []
+            for c in seconds:
+                if c in '0123456789abcdefu':
+                    thirds = [d for d in chars if possible('%' + c + d)]
+                    if len(thirds) > 40:
+                        parts.append(re.escape(c))
+                    elif thirds:
+                        parts.append(re.escape(c) + '[' + ''.join(_class_char(ord(d)) if ord(d) < 0x80 else '\\x{80}-\\x{10ffff}' for d in thirds) + ']')
+                else:
+                    parts.append(_class_char(ord(c)) if ord(c) < 0x80 else '[\\x{80}-\\x{10ffff}]')
+            return '(?:' + '|'.join(parts) + ')' if parts else '(?!)'
+        finally:
+            self.lib.pcre2_match_data_free_8(match)
+            self.lib.pcre2_code_free_8(code)
+
     def first_class(self, pattern):
         """A character class of the bytes a match can start with, or None when PCRE2
         cannot tell or nearly any byte can start one."""
@@ -224,6 +271,22 @@ def E(h):
 def U(forms):
     """Percent forms that may also arrive double encoded."""
     return forms.replace('%', '%(?:25)?')
+
+
+def b64_fragments(word, shortest=8):
+    """The lower-cased base64 texts of word at each of the three alignments, without the
+    characters that depend on its neighbours (the subjects are lower-cased, so only the
+    lower-cased form can be matched)."""
+    import base64
+    out = []
+    for pad in range(3):
+        text = base64.b64encode(b'a' * pad + word.encode()).decode().rstrip('=')
+        start = (pad * 8 + 5) // 6 + (1 if pad else 0)
+        end = len(text) - (1 if (pad + len(word)) % 3 else 0)
+        fragment = text[start:end].lower()
+        if len(fragment) >= shortest:
+            out.append(fragment)
+    return out
 
 
 def alt(*xs):
@@ -310,6 +373,12 @@ def top(*alternatives):
             guard = GUARD[call.group(1)]
         elif first is not None:
             guard = '(?=' + first + ')'
+            defined = with_defines(alternative)
+            if '\\x25' in first:
+                followers = _PCRE2.percent_followers(defined)
+                if followers is not None:
+                    rest = first.replace('\\x25', '')
+                    guard = '(?=' + ('' if rest == '[]' else rest + '|') + '%' + followers + ')'
         else:
             guard = ''
         if guard not in groups:
@@ -539,10 +608,11 @@ slot4 = top(
   # PowerShell and shell odds: invoke-webrequest, sh -c, process substitution, here strings
   WB + r'(?:invoke-(?:webrequest|expression|restmethod|wmimethod|command|mimikatz|shellcode)|start-process|new-object' + SPP + r'(?:-comobject|system' + DOT + r'net|net' + DOT + r'webclient))' + WE,
   WB + r'(?:sh|bash|zsh|dash|ksh|csh|busybox' + SPP + r'sh)' + SPP + r'-c' + SPP + alt(ANYQ, r'[a-z/$]'),
-  alt(LT, GT) + LP + SPS + CMD_ARG + SP1, LT + LT + LT,
+  LT + alt(LP + SPS + CMD_ARG + SP1, LT + LT), GT + LP + SPS + CMD_ARG + SP1,
   WB + r'alias' + SPP + r'(?:-[a-z]{1,6}' + SPP + r')?[^&\s=]{1,30}' + EQ,
   # glob and quoting tricks in paths and words: /etc/pas[s]wd, c$!at, /bin/ca?+/et*/
-  SL + r'[a-z]{0,10}(?:\[|%5b)(?![0-9]{1,6}(?:\]|%5d))[!^a-z0-9/%-]{1,16}?(?:\]|%5d)[a-z]{0,10}' + alt(SL, SP1, r'$', r'&'),
+  SL + alt(r'[a-z]{0,10}(?:\[|%5b)(?![0-9]{1,6}(?:\]|%5d))[!^a-z0-9/%-]{1,16}?(?:\]|%5d)[a-z]{0,10}' + alt(SL, SP1, r'$', r'&'),
+           r'[a-z]{1,8}' + STAR + r'[a-z*]{0,6}' + SL, r'[a-z]{1,8}' + alt(r'\?', '%3f') + r'(?:\+|%20)' + SL),
   r'[a-z]' + DOL + alt(BANG, r'\?', '%3f', STAR, AT, DOL) + r'[a-z]',
   # a command of any name with a flag after a separator: ;cpulimit -l, |rmt --version
   alt(SEMI, PIPE, AMP + AMP, BT, DOL + LP, NL, r'\\[nr]') + SPSB + r'(?:' + ANYQ + r')?[a-z][a-z0-9_.-]{1,24}(?:' + ANYQ + r')?' + SPP + r'-{1,2}[a-z]',
@@ -555,9 +625,13 @@ slot4 = top(
   # PHP: variable functions and quoted function names called
   DOL + r'[a-z_][a-z0-9_]{0,30}(?:(?:\[|%5b|\{|%7b)[^&\s]{0,12}?(?:\]|%5d|\}|%7d)){0,4}' + SPS + r'(?:(?:/|%2f)(?:\*|%2a)[^&]{0,20}?(?:\*|%2a)(?:/|%2f))?' + SPS + LP,
   ANYQ + r'(?:system|exec|shell_exec|passthru|popen|proc_open|assert|eval|phpinfo|call_user_func)' + ANYQ + SPS + LP,
-  SL + r'[a-z]{1,8}' + STAR + r'[a-z*]{0,6}' + SL, SL + r'[a-z]{1,8}' + alt(r'\?', '%3f') + r'(?:\+|%20)' + SL,
   r'invokefunction', r'think' + r'(?:\\\\|%5c|%255c|\\|/|%2f)' + r'app' , r'call_user_func_array',
 )
+
+JAVA_GADGETS = ['processbuilder', 'getruntime', 'runtime', 'java.lang.runtime', 'clonetransformer', 'forclosure',
+                'instantiatefactory', 'instantiatetransformer', 'invokertransformer',
+                'prototypeclonefactory', 'prototypeserializationfactory', 'whileclosure',
+                'chainedtransformer', 'constanttransformer', 'templatesimpl', 'lazymap']
 
 # ---------------- slot 5: Java, Struts/OGNL, JNDI, expression and template injection (compact)
 slot5 = top(
@@ -569,6 +643,9 @@ slot5 = top(
   r'getruntime' + SPS + LP, r'processbuilder', r'java' + DOT + r'lang' + DOT + r'(?:runtime|processbuilder|system|class|thread|reflect|classloader)',
   WB + r'java' + DOT + r'io' + DOT + r'[a-z]', WB + r'java' + DOT + r'lang' + DOT + r'(?:runtime|process|string|object|integer|stringbuilder|thread|class|system|reflect|unixprocess)' + WE,
   WB + r'(?:com' + DOT + r'sun' + DOT + r'(?:org|jndi|rowset|net|xml)|sun' + DOT + r'(?:misc|reflect|rmi)|org' + DOT + r'apache' + DOT + r'(?:commons|xalan|bcel|tomcat' + DOT + r'dbcp)|org' + DOT + r'omg' + DOT + r'corba|org' + DOT + r'codehaus' + DOT + r'groovy)' + WE,
+  WB + r'java' + DOT + r'(?:[a-z]{1,20}' + DOT + r')?runtime' + WE,
+  alt(*sorted({f for g in JAVA_GADGETS for f in b64_fragments(g, 10)})),
+  WB + r'(?:instantiatefactory|prototypeclonefactory|prototypeserializationfactory|whileclosure|forclosure)' + WE,
   WB + r'(?:runtime' + DOT + r'(?:clonetransformer|forclosure|instantiatetransformer|invokertransformer|chainedtransformer|constanttransformer)|(?:invoker|chained|constant|instantiate|clone)transformer|lazymap|templatesimpl|annotationinvocationhandler|badattributevalueexpexception|jdbcrowsetimpl)' + WE,
   r'javax' + DOT + r'script', r'scriptenginemanager', AT + r'java' + DOT, r'java' + DOT + r'io' + DOT + r'(?:file|inputstreamreader|bufferedreader|ioutils)', r'java' + DOT + r'(?:net|util' + DOT + 'scanner)' + DOT,
   WB + r'class' + alt(DOT, r'\[', '%5b') + r'(?:' + ANYQ + r')?(?:module' + DOT + r')?classloader', r'classloader' + DOT + r'(?:resources|urls|parent)', DOT + r'getclass' + SPS + LP, WB + r'forname' + SPS + LP, r'getmethod' + SPS + LP, r'newinstance' + SPS + LP, r'getdeclared(?:constructor|method|field)', 
@@ -596,21 +673,25 @@ slot5 = top(
 # ---------------- slot 6: web shells, scanner and admin probes (compact)
 PATH = r'^[a-z]{3,10}\s+(?:https?://[^/\s]{1,100})?[^?\s]{0,200}?'
 ARCH = r'(?:zip|rar|7z|tar|tar' + DOT + r'(?:gz|bz2|xz)|tgz|tbz2?|gz|bz2|xz|sql|sql' + DOT + r'(?:gz|zip|bz2|tar)|bak|war|jar|old|backup|dump|mdb|sqlite|db)'
+PATH_ARCH = r'(?:\.|%2e)(?:zip|rar|7z|tar|tar\.gz|tar\.bz2|tar\.xz|tgz|tbz|tbz2|gz|bz2|xz|sql|sql\.gz|sql\.zip|sql\.bz2|sql\.tar|bak|war|jar|old|backup|dump|mdb|sqlite|db)'
 ROOTNAMES = r'(?:www|wwwroot|web|website|site|backup|backups|bak|old|new|db|database|dump|data|sql|mysql|htdocs|html|public_html|root|admin|ftp|temp|tmp|test|upload|uploads|src|source|code|app|archive|home|release|dist|[0-9]{1,8}|(?:[a-z0-9-]{1,40}\.){1,3}(?:com|net|org|cn|io|co|info|biz|gov|edu|de|uk|ru|jp|xyz|top|me|cc|tv|us|fr|it|nl|in|br|es))'
 slot6 = top(
   PATH + r'/\.(?:git|svn|hg|bzr|cvs)' + alt(SL, r'ignore', r'attributes', r'modules', r'config', SP1, QM, r'$', r'&'),
-  PATH + r'/\.(?:env|ds_store|idea|vscode|htaccess|htpasswd|ssh|aws|docker|dockerenv|npmrc|bash_history|bashrc|profile|mysql_history|psql_history|git-credentials|gitconfig|travis\.yml|gitlab-ci\.yml|boto|pgpass|netrc|s3cfg|sftp-config\.json|ftpconfig|remote-sync\.json|editorconfig|php_cs\.cache|user\.ini|history|viminfo|kube|terraform|circleci|env\.[a-z]{2,12})' + alt(SL, DOT, r'~', SP1, QM, r'$', r'&', r'\.'),
+  PATH + r'/\.(?:env|ds_store|idea|vscode|htaccess|htpasswd|ssh|aws|docker|dockerenv|npmrc|bash_history|bashrc|profile|mysql_history|psql_history|git-credentials|gitconfig|travis\.yml|gitlab-ci\.yml|boto|pgpass|netrc|s3cfg|sftp-config\.json|ftpconfig|remote-sync\.json|editorconfig|php_cs\.cache|user\.ini|history|viminfo|kube|terraform|circleci|env\.(?=[a-z]{2}))' + alt(SL, DOT, r'~', SP1, QM, r'$', r'&', r'\.'),
   PATH + r'/(?:cvs/(?:root|entries)|\.svn/(?:entries|wc\.db))',
   PATH + r'/web\.config' + WE, PATH + r'/wp-config\.php', PATH + r'/(?:configuration|localsettings|config' + DOT + r'inc|settings' + DOT + r'inc|database' + DOT + r'inc|db' + DOT + r'inc|conn' + DOT + r'inc)' + DOT + r'php',
-  PATH + r'\.(?:php\d?|asp|aspx|jsp|inc|conf|config|cfg|ini|yml|yaml|xml|json|properties|env|py|rb|cs|java|sql|db|mdb|log|txt|sh|html?|js|cgi|pl)(?:' + DOT + r'(?:bak|old|orig|save|swp|swo|tmp|backup|copy|bk|dist|1|2|~)|~)' + alt(SP1, QM, r'$', r'&'),
-  r'^[a-z]{3,10}' + SPP + r'(?:https?://[^/\s]{1,100})?' + SL + ROOTNAMES + DOT + ARCH + alt(SP1, QM, r'$'),
+  PATH + r'\.(?:php|php3|php4|php5|php7|asp|aspx|jsp|inc|conf|config|cfg|ini|yml|yaml|xml|json|properties|env|py|rb|cs|java|sql|db|mdb|log|txt|sh|html|htm|js|cgi|pl)(?:' + DOT + r'(?:bak|old|orig|save|swp|swo|tmp|backup|copy|bk|dist|1|2|~)|~)' + alt(SP1, QM, r'$', r'&'),
+  r'^[a-z]{3,10}' + SPP + r'(?:https?://[^/\s]{1,100})?' + SL + ROOTNAMES + PATH_ARCH + alt(SP1, QM, r'$'),
   PATH + r'/(?:backup|backups|wwwroot|dump|database|db_backup|sitebackup|site_backup|www_backup|web_backup|htdocs|public_html)' + DOT + ARCH + alt(SP1, QM, r'$'),
   PATH + r'\.(?:sql|sql' + DOT + r'(?:gz|zip|bz2|tar)|mdb|bak|swp|sqlite3?|dump)' + alt(SP1, QM, r'$'),
-  PATH + r'/(?:phpmyadmin[a-z0-9._-]{0,20}|pma|myadmin|mysqladmin|phpmyadmin2|sqladmin|mysql-admin|dbadmin|websql|phppgadmin|pgadmin|sqlbuddy|sqlweb|mysqlmanager|phpminiadmin)' + alt(SL, SP1, QM, r'$', DOT + 'php'),
+  PATH + r'/phpmyadmin[a-z0-9._-]{0,20}' + alt(SL, SP1, QM, r'$', DOT + 'php'),
+  PATH + r'/(?:pma|myadmin|mysqladmin|phpmyadmin2|sqladmin|mysql-admin|dbadmin|websql|phppgadmin|pgadmin|sqlbuddy|sqlweb|mysqlmanager|phpminiadmin)' + alt(SL, SP1, QM, r'$', DOT + 'php'),
   PATH + r'/adminer(?:-[0-9.]{1,10})?(?:-[a-z]{2,10})?' + DOT + r'php',
   PATH + r'/console' + alt(SL + r'(?:login|css|images|console' + DOT + 'portal|j_security_check|dashboard)', SL + r'?' + alt(SP1, QM, r'$')),
   PATH + r'/(?:manager' + SL + r'(?:html|text|status|jmxproxy)|host-manager|jmx-console|web-console|admin-console|invoker' + SL + r'|jolokia|hudson|jenkins' + SL + r'script|script' + SL + r'?' + QM + r'|solr' + SL + r'admin|axis2?' + SL + r'(?:axis2-admin|adminservice|services' + SL + r'(?:version|listservices))|druid' + SL + r'(?:index|login)|nacos' + SL + r'v1' + SL + r'auth|h2-console|_ignition' + SL + r'execute-solution|telescope' + SL + r'requests|server-status|server-info|phpinfo' + DOT + r'php|info' + DOT + r'php|test' + DOT + r'php|cgi-bin' + SL + r'(?:php|test-cgi|printenv|bash|sh)|vendor' + SL + r'phpunit|eval-stdin' + DOT + 'php|boaform|hnap1|gponform|setup' + DOT + r'cgi|tmui' + SL + r'|mgmt' + SL + r'tm' + SL + r'|remote' + SL + r'login|wls-wsat|_async|uddiexplorer|bea_wls|ws_utc|actuator|wp-admin' + SL + r'(?:install|setup-config)' + DOT + r'php|elmah' + DOT + 'axd|trace' + DOT + r'axd|cgi-bin' + SL + r'luci|hedwig' + DOT + r'cgi|phpunit|xxl-job-admin|seeyon' + SL + r'htmlofficeservlet|ecp' + SL + r'default\.flt|owa' + SL + r'auth' + SL + r'x\.js|autodiscover' + SL + r'autodiscover' + DOT + r'json|mifs' + SL + r'|dana-na' + SL + r'|vpns' + SL + r'|global-protect' + SL + r'login|ui' + SL + r'vropspluginui|cgi-bin' + SL + r'(?:admin|config|status)' + DOT + r'cgi)',
-  PATH + r'/(?:c99|c100|r57|r00t|wso[0-9.]{0,6}|b374k|alfa(?:shell|_data|rex|team)?|indoxploit|filesman|phpspy|jspspy|aspxspy|webshell|shell|cmd|backdoor|spy|k8|xise|chopper|caidao|behinder|godzilla|antsword|tunnel|regeorg|neo-regeorg|tunna|sh3ll|hack|hacked|hacker|hax|priv8|bypass|symlink|sym|mini|up|upl|uploader|x|xx|xxx|\d{1,4}|a|aa|shell\d{0,3}|cmd\d{0,3}|muma|dama|xiaoma|yijuhua|diaosi|conn|lol|0x|404|leaf|marijuana|wp-beta|ups|inject|fox|madspot|mad|pwn|pwned|owned|r0ot|gecko|wsoshell|simple-backdoor|cmdasp|cmdjsp|jspshell|aspshell|phpshell)' + DOT + r'(?:php\d?|phtml|jsp|jspx|asp|aspx|asa|cer|ashx|asmx|cfm|cgi|pl)' + alt(SP1, QM, r'$', SL, r'&'),
+  PATH + r'/(?:c99|c100|r57|r00t|b374k|indoxploit|filesman|phpspy|jspspy|aspxspy|webshell|shell|cmd|backdoor|spy|k8|xise|chopper|caidao|behinder|godzilla|antsword|tunnel|regeorg|neo-regeorg|tunna|sh3ll|hack|hacked|hacker|hax|priv8|bypass|symlink|sym|mini|up|upl|uploader|x|xx|xxx|a|aa|muma|dama|xiaoma|yijuhua|diaosi|conn|lol|0x|404|leaf|marijuana|wp-beta|ups|inject|fox|madspot|mad|pwn|pwned|owned|r0ot|gecko|wsoshell|simple-backdoor|cmdasp|cmdjsp|jspshell|aspshell|phpshell)' + DOT + r'(?:php|php3|php4|php5|php7|phtml|jsp|jspx|asp|aspx|asa|cer|ashx|asmx|cfm|cgi|pl)' + alt(SP1, QM, r'$', SL, r'&'),
+  PATH + r'/(?:wso|shell|cmd|alfa)[a-z0-9._]{0,8}' + DOT + r'(?:php|php3|php4|php5|php7|phtml|jsp|jspx|asp|aspx|asa|cer|ashx|asmx|cfm|cgi|pl)' + alt(SP1, QM, r'$', SL, r'&'),
+  PATH + r'/[0-9]{1,4}(?:\.|%2e)(?:php|php3|php4|php5|php7|phtml|jsp|jspx|asp|aspx|asa|cer|ashx|asmx|cfm|cgi|pl)' + alt(SP1, QM, r'$', SL, r'&'),
   PATH + r'\.(?:asp|aspx|asa|cer|cdx|php\d?|jsp)' + alt(SEMI, r'%3b') + r'[^/?\s]{0,40}?' + DOT + r'(?:jpe?g|gif|png|txt|html?|bmp|ico)',
   PATH + r'/[a-z0-9_-]{1,40}' + DOT + r'(?:asp|asa|cer|cdx)' + SL + r'[^?\s]{1,60}?' + DOT + r'(?:jpe?g|gif|png|txt)',
   PATH + r'\.(?:jpe?g|gif|png|txt|ico|bmp)' + SL + r'[a-z0-9_-]{0,20}' + DOT + r'php' + alt(SP1, QM, r'$'),
