@@ -174,10 +174,12 @@ void CheckCorpus(const CorpusCase& c, const std::filesystem::path& folder) {
 
 // Train and dev come from tools/rules/corpus.py (public test data and bench traffic); the
 // rules were tuned on train only. "own" is the hand-written corpus the rules grew with.
+// Floors just below what the sets reached when the rules were last changed (see
+// docs/rules.md): {all attacks, lowest category, highest benign share}, compact then broad.
 constexpr CorpusCase kOwnCorpora[] = {
-    {"train", "train_attacks.tsv", "train_benign.tsv", {0, 0, 100}, {0, 0, 100}},
-    {"dev", "dev_attacks.tsv", "dev_benign.tsv", {0, 0, 100}, {0, 0, 100}},
-    {"own", "attacks.tsv", "benign.tsv", {0, 0, 100}, {0, 0, 100}},
+    {"train", "train_attacks.tsv", "train_benign.tsv", {75.0, 27.0, 0.0}, {84.0, 55.0, 0.25}},
+    {"dev", "dev_attacks.tsv", "dev_benign.tsv", {75.5, 36.0, 0.5}, {84.0, 68.0, 1.0}},
+    {"own", "attacks.tsv", "benign.tsv", {99.5, 99.0, 0.0}, {99.5, 99.0, 0.4}},
 };
 
 class OwnCorpusTest : public testing::TestWithParam<CorpusCase> {};
@@ -197,7 +199,8 @@ TEST(RuleCorpusTest, SharedCorpusReachesItsFloors) {
       !std::filesystem::exists(folder / "benign.tsv")) {
     GTEST_SKIP() << "no shared corpus at " << folder;
   }
-  CheckCorpus({"shared corpus", "attacks.tsv", "benign.tsv", {0, 0, 100}, {0, 0, 100}}, folder);
+  CheckCorpus({"shared corpus", "attacks.tsv", "benign.tsv", {99.0, 92.0, 0.0}, {99.5, 95.0, 0.0}},
+              folder);
 }
 
 TEST(RuleCorpusTest, OwnCorpusCoversEveryCategory) {

@@ -751,6 +751,9 @@ slot8 = top(
   PATH + r'/(?:phpinfo|fckeditor|ckfinder|ewebeditor|kindeditor|ueditor|elfinder|filemanager|webdav|heapdump|jmx|druid|nacos|myadmin|dbadmin|pma|sqladmin|webadmin|manager|jmx-console|axis2|solr|jenkins|hudson|cgi-bin' + SL + r'(?:test|php|printenv))' + WE + alt(SL, r'\.', SP1, QM, r'$'),
   r'(?:' + EQ + r'|' + SL + r')' + SPSB + r'(?:(?:etc|proc|windows|winnt)' + SL + r'|boot' + DOT + r'ini|win' + DOT + r'ini)', 
   DOT + r'(?:php\d?|phtml|asp|aspx|asa|cer|cgi|pl|sh|exe|dll)' + alt(SEMI, r'%20', r'::'),
+  # a value that ends in a line break, empty quotes inside a word, $ {..}
+  EQ + r'[^&\s]{1,200}?' + E('(?:0a|0d)') + r'(?=&|\s|$)',
+  r'[a-z](?:' + Q + Q + r'|' + DQ + DQ + r'|' + BT + BT + r'|<\(\))[a-z]', DOL + SPP + LB,
 )
 
 
