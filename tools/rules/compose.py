@@ -17,8 +17,11 @@ How the output is shaped, and why:
   (computed by PCRE2 itself), and alternatives with the same first characters share one.
   PCRE2 cannot see through a subroutine call, so without it every alternative would be
   tried at every position of the subject.
-- Repeated blanks and separators are possessive and bounded ({0,6}+), so a long run of
-  them costs linear time; a block that follows them must not start with what they eat.
+- Repeated blanks and separators are possessive, so a long run of them costs linear time;
+  unbounded between keywords, bounded ({0,8}+) after ^ or a blank-like token. A block that
+  follows them must not start with what they eat.
+- An alternative that can start with '%' is guarded by what can follow the '%' (two or
+  three characters, found by partial matching), so runs of escapes skip it at once.
 """
 import ctypes
 import ctypes.util
