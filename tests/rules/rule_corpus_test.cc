@@ -177,8 +177,8 @@ void CheckCorpus(const CorpusCase& c, const std::filesystem::path& folder) {
 // Floors just below what the sets reached when the rules were last changed (see
 // docs/rules.md): {all attacks, lowest category, highest benign share}, compact then broad.
 constexpr CorpusCase kOwnCorpora[] = {
-    {"train", "train_attacks.tsv", "train_benign.tsv", {75.0, 27.0, 0.0}, {84.0, 55.0, 0.25}},
-    {"dev", "dev_attacks.tsv", "dev_benign.tsv", {75.5, 36.0, 0.5}, {84.0, 68.0, 1.0}},
+    {"train", "train_attacks.tsv", "train_benign.tsv", {76.5, 33.0, 0.0}, {85.0, 55.0, 0.25}},
+    {"dev", "dev_attacks.tsv", "dev_benign.tsv", {76.0, 47.0, 0.5}, {84.5, 73.0, 1.0}},
     {"own", "attacks.tsv", "benign.tsv", {99.5, 99.0, 0.0}, {99.5, 99.0, 0.4}},
 };
 

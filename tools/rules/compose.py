@@ -562,6 +562,11 @@ slot3 = top(
   r'li4vli4v', r'li4uxc4u', EQ + r'li4v', r'l2v0yy9wyxnzd2', r'l2v0yy9zagfkb3c', r'c3lzdgvtmzi',
   # one ../ step before a script or configuration file
   STEP + r'(?:[a-z0-9_.-]{1,40}' + SL + r'){0,3}[a-z0-9_-]{1,40}' + DOT + r'(?:php\d?|phtml|asp|aspx|asa|jsp|jspx|conf|config|cfg|ini|inc|env|py|pl|cgi|sh|properties|yml|yaml|htaccess|htpasswd|db|sqlite|log|key|pem)' + alt(r'(?=&|\s|$|%00|%2500|' + QM + r')', SP1),
+  # a remote script on a bare address, jar: and local_file: URLs, userinfo after an encoded slash
+  r'(?:' + EQ + SPS + r'|^' + SPSB + r')(?:https?|ftps?)' + COLON + SL + SL + r'(?:(?:\d{1,3}\.){3}\d{1,3}|\[?[0-9a-f]{1,4}(?::[0-9a-f]{0,4}){2,7}\]?)(?::\d{1,5})?' + SL + r'[^&\s?]{0,120}?' + DOT + r'(?:php\d?|txt|asp|aspx|jsp|pl|cgi|sh|py|inc|dat)' + alt(r'(?=&|\s|$)', QM),
+  WB + r'jar' + COLON + r'(?:https?|file|ftp)' + COLON, WB + r'local_file' + COLON + SL + SL,
+  r'(?:https?|ftp)' + COLON + SL + SL + r'[^/\s&@]{1,100}(?:%2f|%5c|%252f)[^/\s&]{0,40}@',
+  r'[?&][a-z0-9_]{1,30}(?:\[|%5b)(?:[a-z_]{0,20}path|[a-z_]{0,20}dir|file|include|inc|root)(?:\]|%5d)' + EQ + SPS + r'(?:https?|ftps?)' + COLON + SL + SL,
   # remote inclusion through an include-style parameter
   r'[?&](?:[a-z0-9_]{0,30}_path|[a-z0-9_]{0,30}dir|include|inc|include_file|root|page|file|filename|template|tpl|path|doc|document|folder|load|read|require|module|mod|lang|language|theme|conf|config|base|basepath|mosconfig_[a-z_]{1,30}|pg|layout|view|content|show|site|action|cat|skin|style|header|footer|menu|nav|plugin)(?:\[[a-z_]{1,20}\]|%5b[a-z_]{1,20}%5d)?' + EQ + SPS + r'(?:https?|ftps?)' + COLON + SL + SL + r'[^&\s]',
   SL + r'(?:web-inf|meta-inf)' + SL + r'?(?:web|classes|lib|config|' + DOT + r'|applicationcontext|struts|faces-config|jboss-web|weblogic|manifest|spring)',
@@ -621,13 +626,16 @@ slot4 = top(
   alt(SEMI, PIPE, AMP + AMP, BT, DOL + LP, NL, r'\\[nr]') + SPSB + r'(?:' + ANYQ + r')?[a-z][a-z0-9_.-]{1,24}(?:' + ANYQ + r')?' + SPP + r'-{1,2}[a-z]',
   alt(SEMI, PIPE, AMP + AMP, NL) + SPSB + DOL + r'[a-z0-9_]{1,10}' + SPP + CMD_ARG + WE,
   WB + r'time' + alt(SEMI, SPP + r'(?:curl|wget|ifconfig|whoami|who|sh|bash|nc|python[23]?|perl|id|cat|ls|uname|ping)' + WE),
-  r'[a-z](?:' + Q + Q + r'|' + DQ + DQ + r')[a-z]{1,10}' + SPP + r'[a-z]',
+  r'[a-z](?:' + Q + Q + r'|' + DQ + DQ + r')[a-z]{1,10}' + SPP + r'[a-z-]',
   DOL + LB + r'?(?:shell|0|bash)' + RB + r'?' + SPP + r'-c' + SPP,
   WB + r'(?:vim?|ex|view|ed|less|more|man)' + SPP + r'[^&]{0,60}?(?:\\\\|:|\+)(?:' + BANG + r')[a-z]',
   WB + r'cd' + SPP + SL + SPS + alt(SEMI, AMP + AMP, PIPE), DOL + LP + SPS + r'[a-z]{2,10}' + DOL + LP,
   # PHP: variable functions and quoted function names called
   DOL + r'[a-z_][a-z0-9_]{0,30}(?:(?:\[|%5b|\{|%7b)[^&\s]{0,12}?(?:\]|%5d|\}|%7d)){0,4}' + SPS + r'(?:(?:/|%2f)(?:\*|%2a)[^&]{0,20}?(?:\*|%2a)(?:/|%2f))?' + SPS + LP,
   ANYQ + r'(?:system|exec|shell_exec|passthru|popen|proc_open|assert|eval|phpinfo|call_user_func)' + ANYQ + SPS + LP,
+  WB + r'(?:get_defined_vars|curl_init|curl_exec|fsockopen|pfsockopen|stream_socket_client|ini_set|putenv|unserialize|preg_replace|array_map|array_filter|register_shutdown_function|ob_start|file_get_contents|readfile|fopen|fwrite|move_uploaded_file|include_once|require_once|str_rot13|strrev|gzdecode|hex2bin|posix_getpwuid|posix_setuid|symlink|dl|mail)' + SPS + LP,
+  # PHP serialised objects
+  WB + r'[oc]' + COLON + r'\d{1,3}' + COLON + DQ + r'[a-z_\\][a-z0-9_\\]{0,60}' + DQ + COLON + r'\d{1,3}' + COLON + LB,
   r'invokefunction', r'think' + r'(?:\\\\|%5c|%255c|\\|/|%2f)' + r'app' , r'call_user_func_array',
 )
 
@@ -680,7 +688,7 @@ PATH_ARCH = r'(?:\.|%2e)(?:zip|rar|7z|tar|tar\.gz|tar\.bz2|tar\.xz|tgz|tbz|tbz2|
 ROOTNAMES = r'(?:www|wwwroot|web|website|site|backup|backups|bak|old|new|db|database|dump|data|sql|mysql|htdocs|html|public_html|root|admin|ftp|temp|tmp|test|upload|uploads|src|source|code|app|archive|home|release|dist|[0-9]{1,8}|(?:[a-z0-9-]{1,40}\.){1,3}(?:com|net|org|cn|io|co|info|biz|gov|edu|de|uk|ru|jp|xyz|top|me|cc|tv|us|fr|it|nl|in|br|es))'
 slot6 = top(
   PATH + r'/\.(?:git|svn|hg|bzr|cvs)' + alt(SL, r'ignore', r'attributes', r'modules', r'config', SP1, QM, r'$', r'&'),
-  PATH + r'/\.(?:env|ds_store|idea|vscode|htaccess|htpasswd|ssh|aws|docker|dockerenv|npmrc|bash_history|bashrc|profile|mysql_history|psql_history|git-credentials|gitconfig|travis\.yml|gitlab-ci\.yml|boto|pgpass|netrc|s3cfg|sftp-config\.json|ftpconfig|remote-sync\.json|editorconfig|php_cs\.cache|user\.ini|history|viminfo|kube|terraform|circleci|env\.(?=[a-z]{2}))' + alt(SL, DOT, r'~', SP1, QM, r'$', r'&', r'\.'),
+  PATH + r'/\.(?:env|ds_store|idea|vscode|htaccess|htpasswd|ssh|aws|docker|dockerenv|npmrc|bash_history|bashrc|profile|mysql_history|psql_history|git-credentials|gitconfig|travis\.yml|gitlab-ci\.yml|boto|pgpass|netrc|s3cfg|sftp-config\.json|ftpconfig|remote-sync\.json|editorconfig|php_cs\.cache|user\.ini|history|viminfo|kube|terraform|circleci|claude|cursor|continue|aider|roo|zed|kiro|windsurf|rovodev|codex|opencode|a0proj|fabric|n8n|gemini|copilot|env\.(?=[a-z]{2}))' + alt(SL, DOT, r'~', SP1, QM, r'$', r'&', r'\.'),
   PATH + r'/(?:cvs/(?:root|entries)|\.svn/(?:entries|wc\.db))',
   PATH + r'/web\.config' + WE, PATH + r'/wp-config\.php', PATH + r'/(?:configuration|localsettings|config' + DOT + r'inc|settings' + DOT + r'inc|database' + DOT + r'inc|db' + DOT + r'inc|conn' + DOT + r'inc)' + DOT + r'php',
   PATH + r'\.(?:php|php3|php4|php5|php7|asp|aspx|jsp|inc|conf|config|cfg|ini|yml|yaml|xml|json|properties|env|py|rb|cs|java|sql|db|mdb|log|txt|sh|html|htm|js|cgi|pl)(?:' + DOT + r'(?:bak|old|orig|save|swp|swo|tmp|backup|copy|bk|dist|1|2|~)|~)' + alt(SP1, QM, r'$', r'&'),
