@@ -1,20 +1,27 @@
 // The stored rule set against labelled requests: per-category detection and the benign
-// false-positive rate of the compact set (slots 1-6) and the broad set (slots 1-8), on our
-// own corpus (tests/data/rules/) and, when present, on the shared corpus. Also every slot
-// against its own samples, and every slot against hostile 1 MB subjects.
+// false-positive rate of the compact set (slots 1-6) and the broad set (slots 1-8), on the
+// train and dev splits and the older hand-written corpus (tests/data/rules/) and, when
+// present, on the shared corpus. Also every slot against its own samples, every slot
+// against hostile 1 MB subjects, and which slots the literal gate can skip.
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "rules/matcher.h"
+#include "rules/compiled_rule_set.h"
+#include "rules/literal_gate.h"
+#include "rules/new_des.h"
 #include "rules/rule_slots.h"
 
 namespace ostrel {
@@ -84,14 +91,6 @@ std::vector<Sample> ReadCorpus(const std::filesystem::path& path) {
   return samples;
 }
 
-// Whether any of the first slot_count slots matches subject.
-bool SetMatches(Matcher& matcher, std::size_t slot_count, std::string_view subject) {
-  for (std::size_t slot = 0; slot < slot_count; ++slot) {
-    if (matcher.SlotMatches(slot, subject)) return true;
-  }
-  return false;
-}
-
 struct Tally {
   std::size_t samples = 0;
   std::size_t flagged = 0;
@@ -101,16 +100,19 @@ struct Tally {
 struct SetResult {
   std::map<std::string, Tally> by_category;
   Tally all;
+  std::size_t limits = 0;  // subjects on which a slot stopped at a match or depth limit
 };
 
-SetResult Measure(Matcher& matcher, std::size_t slot_count, const std::vector<Sample>& samples) {
+SetResult Measure(const CompiledRuleSet& rules, const std::vector<Sample>& samples) {
+  RuleScratch scratch = rules.MakeScratch();
   SetResult result;
   for (const Sample& sample : samples) {
-    const bool flagged = SetMatches(matcher, slot_count, sample.subject);
+    const RuleVerdict verdict = rules.Test(sample.subject, scratch);
+    if (verdict.outcome == RuleOutcome::kLimit) ++result.limits;
     Tally& tally = result.by_category[sample.category];
     ++tally.samples;
     ++result.all.samples;
-    if (flagged) {
+    if (verdict.matched()) {
       ++tally.flagged;
       ++result.all.flagged;
     }
@@ -126,56 +128,79 @@ void PrintTable(const std::string& title, const SetResult& result) {
   std::printf("  %-24s %8zu %9.2f%%\n", "all", result.all.samples, result.all.Percent());
 }
 
-struct Targets {
+// Floors of what a set reaches on one corpus: the measured figures rounded down a little,
+// so a change that loses detection or gains false alarms shows.
+struct Floors {
   double all_attacks;    // lowest share of all attack samples flagged, percent
   double each_category;  // lowest share per attack category, percent
   double benign;         // highest share of benign samples flagged, percent
 };
 
-constexpr Targets kCompactTargets = {95.0, 90.0, 0.05};
-constexpr Targets kBroadTargets = {98.0, 95.0, 0.5};
+struct CorpusCase {
+  const char* name;
+  const char* attacks;  // file names in the corpus folder
+  const char* benign;
+  Floors compact;
+  Floors broad;
+};
 
-// Measures both sets on one corpus, prints the tables and checks the targets.
-void CheckCorpus(const std::string& name, const std::vector<Sample>& attacks,
-                 const std::vector<Sample>& benign) {
+// Measures both sets on one corpus, prints the tables and checks the floors.
+void CheckCorpus(const CorpusCase& c, const std::filesystem::path& folder) {
+  const std::vector<Sample> attacks = ReadCorpus(folder / c.attacks);
+  const std::vector<Sample> benign = ReadCorpus(folder / c.benign);
   ASSERT_FALSE(attacks.empty());
   ASSERT_FALSE(benign.empty());
-  Matcher matcher(StoredRuleSlots(), kRuleKeyText);
   struct Set {
     const char* name;
     std::size_t slots;
-    Targets targets;
+    Floors floors;
   };
   for (const Set& set :
-       {Set{"compact", kCompactSlots, kCompactTargets}, Set{"broad", kBroadSlots, kBroadTargets}}) {
-    const SetResult detected = Measure(matcher, set.slots, attacks);
-    const SetResult flagged = Measure(matcher, set.slots, benign);
-    PrintTable(name + ", " + set.name + " set, attacks detected:", detected);
-    PrintTable(name + ", " + set.name + " set, benign flagged:", flagged);
-    EXPECT_GE(detected.all.Percent(), set.targets.all_attacks) << name << " " << set.name;
+       {Set{"compact", kCompactSlots, c.compact}, Set{"broad", kBroadSlots, c.broad}}) {
+    const CompiledRuleSet rules(StoredRuleSlots(), set.slots);
+    const SetResult detected = Measure(rules, attacks);
+    const SetResult flagged = Measure(rules, benign);
+    PrintTable(std::string(c.name) + ", " + set.name + " set, attacks detected:", detected);
+    PrintTable(std::string(c.name) + ", " + set.name + " set, benign flagged:", flagged);
+    EXPECT_GE(detected.all.Percent(), set.floors.all_attacks) << c.name << " " << set.name;
     for (const auto& [category, tally] : detected.by_category) {
-      EXPECT_GE(tally.Percent(), set.targets.each_category)
-          << name << " " << set.name << " " << category;
+      EXPECT_GE(tally.Percent(), set.floors.each_category)
+          << c.name << " " << set.name << " " << category;
     }
-    EXPECT_LE(flagged.all.Percent(), set.targets.benign) << name << " " << set.name;
+    EXPECT_LE(flagged.all.Percent(), set.floors.benign) << c.name << " " << set.name;
+    EXPECT_EQ(detected.limits + flagged.limits, 0u) << c.name << " " << set.name;
   }
-  EXPECT_EQ(matcher.limit_failures(), 0u);
 }
 
-TEST(RuleCorpusTest, OwnCorpusMeetsTargets) {
-  const std::filesystem::path folder = std::filesystem::path(OSTREL_TEST_DATA) / "rules";
-  CheckCorpus("tests/data/rules", ReadCorpus(folder / "attacks.tsv"),
-              ReadCorpus(folder / "benign.tsv"));
+// Train and dev come from tools/rules/corpus.py (public test data and bench traffic); the
+// rules were tuned on train only. "own" is the hand-written corpus the rules grew with.
+// Floors just below what the sets reached when the rules were last changed (see
+// docs/rules.md): {all attacks, lowest category, highest benign share}, compact then broad.
+constexpr CorpusCase kOwnCorpora[] = {
+    {"train", "train_attacks.tsv", "train_benign.tsv", {76.5, 33.0, 0.0}, {85.0, 55.0, 0.25}},
+    {"dev", "dev_attacks.tsv", "dev_benign.tsv", {76.0, 47.0, 0.5}, {84.5, 73.0, 1.0}},
+    {"own", "attacks.tsv", "benign.tsv", {99.5, 99.0, 0.0}, {99.5, 99.0, 0.4}},
+};
+
+class OwnCorpusTest : public testing::TestWithParam<CorpusCase> {};
+
+TEST_P(OwnCorpusTest, ReachesItsFloors) {
+  CheckCorpus(GetParam(), std::filesystem::path(OSTREL_TEST_DATA) / "rules");
 }
 
-TEST(RuleCorpusTest, SharedCorpusMeetsTargets) {
+INSTANTIATE_TEST_SUITE_P(RuleCorpus, OwnCorpusTest, testing::ValuesIn(kOwnCorpora),
+                         [](const testing::TestParamInfo<CorpusCase>& info) {
+                           return std::string(info.param.name);
+                         });
+
+TEST(RuleCorpusTest, SharedCorpusReachesItsFloors) {
   const std::filesystem::path folder = OSTREL_SHARED_CORPUS;
   if (!std::filesystem::exists(folder / "attacks.tsv") ||
       !std::filesystem::exists(folder / "benign.tsv")) {
     GTEST_SKIP() << "no shared corpus at " << folder;
   }
-  CheckCorpus("shared corpus", ReadCorpus(folder / "attacks.tsv"),
-              ReadCorpus(folder / "benign.tsv"));
+  CheckCorpus({"shared corpus", "attacks.tsv", "benign.tsv", {99.0, 92.0, 0.0}, {99.5, 95.0, 0.0}},
+              folder);
 }
 
 TEST(RuleCorpusTest, OwnCorpusCoversEveryCategory) {
@@ -187,6 +212,11 @@ TEST(RuleCorpusTest, OwnCorpusCoversEveryCategory) {
        {"sqli", "xss", "traversal_lfi_rfi", "cmdi_rce", "java_ognl_jndi_ssti", "webshell_probe"}) {
     EXPECT_GE(counts[category], 50u) << category;
   }
+}
+
+// One stored slot on its own, as a set of one.
+CompiledRuleSet SlotAlone(std::size_t slot) {
+  return CompiledRuleSet(StoredRuleSlots().subspan(slot - 1, 1), 1);
 }
 
 // Every slot has requests it exists for and look-alikes it must leave alone.
@@ -204,9 +234,11 @@ class SlotSampleTest : public testing::TestWithParam<SlotCase> {};
 
 TEST_P(SlotSampleTest, MatchesItsAttacksOnly) {
   const SlotCase& c = GetParam();
-  Matcher matcher(StoredRuleSlots(), kRuleKeyText);
-  EXPECT_EQ(matcher.SlotMatches(c.slot - 1, c.subject), c.attack);
-  EXPECT_EQ(matcher.limit_failures(), 0u);
+  const CompiledRuleSet rules = SlotAlone(c.slot);
+  RuleScratch scratch = rules.MakeScratch();
+  const RuleVerdict verdict = rules.Test(c.subject, scratch);
+  EXPECT_NE(verdict.outcome, RuleOutcome::kLimit);
+  EXPECT_EQ(verdict.matched(), c.attack);
 }
 
 constexpr SlotCase kSlotCases[] = {
@@ -280,22 +312,77 @@ constexpr SlotCase kSlotCases[] = {
 INSTANTIATE_TEST_SUITE_P(Slots, SlotSampleTest, testing::ValuesIn(kSlotCases));
 
 // Hostile 1 MB subjects end at no match limit on any slot: the patterns have no nested
-// unbounded repetition, so their work grows linearly with the subject.
+// unbounded repetition, so their work grows linearly with the subject. Prints each slot's
+// time over all units.
 TEST(RuleHostileTest, MegabyteSubjectsStayWithinLimits) {
   constexpr std::size_t kSize = 1 << 20;
   const char* const kUnits[] = {
-      "union select ", "%27", "%27%20or%20", "<<<<", "../",      "%2e%2e%2f", "a",      "((", "%",
-      "${${",          "{{",  "%20",         "/**/", "1=1 and ", "<script",   "%c0%ae",
+      "union select ",
+      "%27",
+      "%27%20or%20",
+      "<<<<",
+      "../",
+      "%2e%2e%2f",
+      "a",
+      "((",
+      "%",
+      "${${",
+      "{{",
+      "%20",
+      "/**/",
+      "1=1 and ",
+      "<script",
+      "%c0%ae",
+      "%0a",
+      "\\n",
+      "   ",
+      "&#x3c",
+      "/etc/",
+      "c:\\",
+      "order by 1 ",
   };
-  Matcher matcher(StoredRuleSlots(), kRuleKeyText);
+  std::vector<std::string> subjects;
   for (const char* unit : kUnits) {
     std::string subject;
     subject.reserve(kSize + 16);
     while (subject.size() < kSize) subject += unit;
-    for (std::size_t slot = 0; slot < kBroadSlots; ++slot) {
-      matcher.SlotMatches(slot, subject);
-      EXPECT_EQ(matcher.limit_failures(), 0u) << "slot " << slot + 1 << " unit " << unit;
+    subjects.push_back(std::move(subject));
+  }
+  for (std::size_t slot = 1; slot <= kBroadSlots; ++slot) {
+    const CompiledRuleSet rules = SlotAlone(slot);
+    RuleScratch scratch = rules.MakeScratch();
+    rules.Test("", scratch);  // compiles the slot and its literal gate outside the timing
+    const auto start = std::chrono::steady_clock::now();
+    for (std::size_t i = 0; i < subjects.size(); ++i) {
+      const auto unit_start = std::chrono::steady_clock::now();
+      EXPECT_NE(rules.Test(subjects[i], scratch).outcome, RuleOutcome::kLimit)
+          << "slot " << slot << " unit " << kUnits[i];
+      const std::chrono::duration<double, std::milli> unit_time =
+          std::chrono::steady_clock::now() - unit_start;
+      if (unit_time.count() > 100) {
+        std::printf("  slot %zu, unit \"%s\": %.0f ms\n", slot, kUnits[i], unit_time.count());
+      }
     }
+    const std::chrono::duration<double, std::milli> time = std::chrono::steady_clock::now() - start;
+    std::printf("slot %zu: %.0f ms over %zu hostile subjects\n", slot, time.count(),
+                subjects.size());
+  }
+}
+
+// Which stored slots the literal gate can skip on a subject that lacks their literals.
+// Informative only: a slot without a required set is tested on every subject.
+TEST(RuleGateTest, PrintsWhichSlotsAreGated) {
+  for (std::size_t slot = 1; slot <= kBroadSlots; ++slot) {
+    const std::optional<std::vector<std::string>> literals =
+        RequiredLiterals(DecryptHexText(StoredRuleSlots()[slot - 1], kRuleKeyText));
+    if (!literals) {
+      std::printf("slot %zu: not gated\n", slot);
+      continue;
+    }
+    std::size_t shortest = SIZE_MAX;
+    for (const std::string& literal : *literals) shortest = std::min(shortest, literal.size());
+    std::printf("slot %zu: gated, %zu literals, shortest %zu bytes\n", slot, literals->size(),
+                shortest);
   }
 }
 

@@ -17,8 +17,11 @@ How the output is shaped, and why:
   (computed by PCRE2 itself), and alternatives with the same first characters share one.
   PCRE2 cannot see through a subroutine call, so without it every alternative would be
   tried at every position of the subject.
-- Repeated blanks and separators are possessive and bounded ({0,6}+), so a long run of
-  them costs linear time; a block that follows them must not start with what they eat.
+- Repeated blanks and separators are possessive, so a long run of them costs linear time;
+  unbounded between keywords, bounded ({0,8}+) after ^ or a blank-like token. A block that
+  follows them must not start with what they eat.
+- An alternative that can start with '%' is guarded by what can follow the '%' (two or
+  three characters, found by partial matching), so runs of escapes skip it at once.
 """
 import ctypes
 import ctypes.util
@@ -164,6 +167,53 @@ class _Pcre2:
         self.lib.pcre2_pattern_info_8.argtypes = [ctypes.c_void_p, ctypes.c_uint32, ctypes.c_void_p]
         self.lib.pcre2_code_free_8.argtypes = [ctypes.c_void_p]
 
+    ANCHORED, PARTIAL_SOFT, ERROR_PARTIAL = 0x80000000, 0x00000010, -2
+
+    def percent_followers(self, pattern):
+        """What can follow a leading '%' in a match of pattern: a regex for the characters
+        after it (two levels deep for hex digits and 'u'), or None when anything can. Asked
+        from PCRE2 by partial matching behind several contexts, so it is exact."""
+        self.lib.pcre2_match_data_create_from_pattern_8.restype = ctypes.c_void_p
+        self.lib.pcre2_match_data_create_from_pattern_8.argtypes = [ctypes.c_void_p, ctypes.c_void_p]
+        self.lib.pcre2_match_8.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_size_t, ctypes.c_size_t,
+                                           ctypes.c_uint32, ctypes.c_void_p, ctypes.c_void_p]
+        self.lib.pcre2_match_data_free_8.argtypes = [ctypes.c_void_p]
+        data = pattern.encode()
+        error, offset = ctypes.c_int(), ctypes.c_size_t()
+        code = self.lib.pcre2_compile_8(data, len(data), self.UTF, ctypes.byref(error), ctypes.byref(offset), None)
+        match = self.lib.pcre2_match_data_create_from_pattern_8(code, None)
+        chars = [chr(c) for c in range(0x20, 0x7f)] + ['\u00e9']
+
+        def possible(text):
+            # Behind nothing, an escape and a letter: the look-behinds of the blocks (word
+            # boundaries that see through %xx) then answer every way they can.
+            for before in ('', '%2f', 'a'):
+                subject = (before + text).encode()
+                rc = self.lib.pcre2_match_8(code, subject, len(subject), len(before),
+                                            self.ANCHORED | self.PARTIAL_SOFT, match, None)
+                if rc >= 0 or rc == self.ERROR_PARTIAL:
+                    return True
+            return False
+
+        try:
+            seconds = [c for c in chars if possible('%' + c)]
+            if len(seconds) > 40:
+                return None
+            parts = []
+            for c in seconds:
+                if c in '0123456789abcdefu':
+                    thirds = [d for d in chars if possible('%' + c + d)]
+                    if len(thirds) > 40:
+                        parts.append(re.escape(c))
+                    elif thirds:
+                        parts.append(re.escape(c) + '[' + ''.join(_class_char(ord(d)) if ord(d) < 0x80 else '\\x{80}-\\x{10ffff}' for d in thirds) + ']')
+                else:
+                    parts.append(_class_char(ord(c)) if ord(c) < 0x80 else '[\\x{80}-\\x{10ffff}]')
+            return '(?:' + '|'.join(parts) + ')' if parts else '(?!)'
+        finally:
+            self.lib.pcre2_match_data_free_8(match)
+            self.lib.pcre2_code_free_8(code)
+
     def first_class(self, pattern):
         """A character class of the bytes a match can start with, or None when PCRE2
         cannot tell or nearly any byte can start one."""
@@ -226,22 +276,45 @@ def U(forms):
     return forms.replace('%', '%(?:25)?')
 
 
+def b64_fragments(word, shortest=8):
+    """The lower-cased base64 texts of word at each of the three alignments, without the
+    characters that depend on its neighbours (the subjects are lower-cased, so only the
+    lower-cased form can be matched)."""
+    import base64
+    out = []
+    for pad in range(3):
+        text = base64.b64encode(b'a' * pad + word.encode()).decode().rstrip('=')
+        start = (pad * 8 + 5) // 6 + (1 if pad else 0)
+        end = len(text) - (1 if (pad + len(word)) % 3 else 0)
+        fragment = text[start:end].lower()
+        if len(fragment) >= shortest:
+            out.append(fragment)
+    return out
+
+
 def alt(*xs):
     return '(?:' + '|'.join(xs) + ')'
 
 
-Q = D('q', r"(?:'|" + E('27') + r"|" + U(r"%u0027|%c0%a7|%ef%bc%87") + r"|%26%23(?:0{0,4}39|x0{0,4}27)(?:;|%3b)?|\\x27)")
+Q = D('q', r"(?:'|" + E('27') + r"|" + U(r"%u0027|%c0%a7|%ef%bc%87|%e2%80%b2|%ca%b9|%ca%bc|%u2032|%u02b9|%u02bc") + r"|%26%23(?:0{0,4}39|x0{0,4}27)(?:;|%3b)?|\\x27)")
 DQ = D('dq', r'(?:"|' + E('22') + r'|' + U(r'%u0022') + r'|\\x22|&quot;|%26quot(?:;|%3b)|%26%23(?:0{0,4}34|x0{0,4}22)(?:;|%3b)?)')
 EQ = D('eq', r'(?:=|' + E('3d') + r'|%u003d)')
 LP = D('lp', r'(?:\(|' + E('28') + r'|%u0028)')
 RP = D('rp', r'(?:\)|' + E('29') + r'|%u0029)')
-LT = D('lt', r'(?:<|' + E('3c') + r'|' + U(r'%u003c|%u02c2|%uff1c|%ef%bc%9c|%c0%bc|%e0%80%bc') + r'|\\x3c|\\u003c|&lt;|%26lt(?:;|%3b)|%26%23(?:0{0,4}60|x0{0,4}3c)(?:;|%3b)?|\+adw-)')
-GT = D('gt', r'(?:>|' + E('3e') + r'|' + U(r'%u003e|%uff1e|%ef%bc%9e|%c0%be') + r'|\\x3e|\\u003e|&gt;|%26gt(?:;|%3b)|%26%23(?:0{0,4}62|x0{0,4}3e)(?:;|%3b)?|\+ad4-)')
-SL = D('sl', r'(?:/|\\|' + E('2f') + '|' + E('5c') + r'|' + U(r'%u2215|%u2216|%u002f|%u005c|%c0%af|%c0%2f|%c0%5c|%c1%9c|%c1%1c|%c1%af|%e0%80%af|%uff0f|%ef%bc%8f') + r'|\\x2f|\\x5c)')
-DOT = D('dot', r'(?:\.|' + E('2e') + r'|' + U(r'%u002e|%u2024|%uff0e|%c0%ae|%c0%2e|%e0%80%ae|%f0%80%80%ae|%c1%8e') + r'|\\x2e)')
+LT = D('lt', r'(?:<|' + E('3c') + r'|' + U(r'%u003c|%u02c2|%uff1c|%ef%bc%9c|%c0%bc|%e0%80%bc') + r'|\\x3c|\\u003c|&lt;|%26lt(?:;|%3b)|%26%23(?:0{0,4}60|x0{0,4}3c)(?:;|%3b)?|\+adw-|%2badw-|%252badw-)')
+GT = D('gt', r'(?:>|' + E('3e') + r'|' + U(r'%u003e|%uff1e|%ef%bc%9e|%c0%be') + r'|\\x3e|\\u003e|&gt;|%26gt(?:;|%3b)|%26%23(?:0{0,4}62|x0{0,4}3e)(?:;|%3b)?|\+ad4-|%2bad4-|%252bad4-)')
+SL = D('sl', r'(?:/|\\|' + E('2f') + '|' + E('5c') + r'|' + U(r'%u2215|%u2216|%u002f|%u005c|%c0%af|%c0%2f|%c0%5c|%c1%9c|%c1%1c|%c1%af|%e0%80%af|%uff0f|%ef%bc%8f|%c0%qf|%c1%pc|%c0%9v|%c1%8s|%uf025') + r'|\\x2f|\\x5c|0x2f|0x5c)')
+DOT = D('dot', r'(?:\.|' + E('2e') + r'|' + U(r'%u002e|%u2024|%uff0e|%c0%ae|%c0%2e|%e0%80%ae|%f0%80%80%ae|%c1%8e|%c0%5e') + r'|\\x2e|0x2e)')
 SP1 = D('s', r'(?:\s|\+|' + E('(?:20|09|0a|0b|0c|0d|a0|2b)') + r'|%u0020|%c2%a0|(?:/|%2f)(?:\*|%2a)(?!!|%21).{0,40}?(?:\*|%2a)(?:/|%2f)|(?:\$|%24)(?:\{|%7b)?ifs(?:\}|%7d)?)')
-SPS = SP1 + '{0,6}+'
-SPP = SP1 + '{1,6}+'
+# Blank runs are possessive and unbounded, so any number of blanks may stand between
+# keywords and a long run costs linear time.
+SPS = SP1 + '*+'
+SPP = SP1 + '++'
+# At the front of the subject and after a token that can itself be part of a blank (a
+# line break, a digit of %20, the slash of /**/) a run is tried from every position of a
+# long run of blanks, and one attempt over a megabyte of blanks would pass PCRE2's match
+# limit: there the run stays short.
+SPSB = SP1 + '{0,8}+'
 COLON = D('co', r'(?::|' + E('3a') + r'|%u003a|&colon;|%26colon(?:;|%3b))')
 SEMI = D('sc', r'(?:;|' + E('3b') + r'|%u003b)')
 PIPE = D('pi', r'(?:\||' + E('7c') + r'|%u007c)')
@@ -264,10 +337,10 @@ WE = r'(?![a-z_])'
 NUM = r'(?<!%)(?<!%[0-9a-f])(?<!%25)(?<!%25[0-9a-f])\d'
 ANYQ = D('aq', '(?:' + Q + '|' + DQ + ')')
 SQLSEP = D('ss', '(?:' + SP1 + '|' + RP + r'|(?:/|%2f)(?:\*|%2a)(?:!|%21)\d{0,6}|(?:\*|%2a)(?:/|%2f)|' + HASH + r'[^&\s]{0,30}?' + NL + r'|--[^&\s]{0,30}?' + NL + ')')
-SQS = SQLSEP + '{0,8}+'
-SQP = SQLSEP + '{1,8}+'
-SQPL = '(?:' + SQLSEP + '|' + LP + '){1,8}+'
-SQSL = '(?:' + SQLSEP + '|' + LP + '){0,8}+'
+SQS = SQLSEP + '*+'
+SQP = SQLSEP + '++'
+SQPL = '(?:' + SQLSEP + '|' + LP + ')++'
+SQSL = '(?:' + SQLSEP + '|' + LP + ')*+'
 
 
 _PCRE2 = _Pcre2()
@@ -303,6 +376,12 @@ def top(*alternatives):
             guard = GUARD[call.group(1)]
         elif first is not None:
             guard = '(?=' + first + ')'
+            defined = with_defines(alternative)
+            if '\\x25' in first:
+                followers = _PCRE2.percent_followers(defined)
+                if followers is not None:
+                    rest = first.replace('\\x25', '')
+                    guard = '(?=' + ('' if rest == '[]' else rest + '|') + '%' + followers + ')'
         else:
             guard = ''
         if guard not in groups:
@@ -373,6 +452,33 @@ slot1 = top(
   # NoSQL operators in parameter names or JSON
   r'(?:\[|%5b|%255b)' + DOL + r'(?:ne|gt|gte|lt|lte|regex|where|exists|nin|in|or|and|not|nor|elemmatch|expr|function)(?:\]|%5d|%255d)',
   ANYQ + DOL + r'(?:where|regex|ne|gt|expr|function)' + ANYQ + SPS + COLON,
+  # order by N column probes without a quote before them
+  WB + r'order' + SQP + r'by' + SQP + r'\d{1,4}' + r'(?:' + SQP + r'(?:asc|desc)' + WE + r')?' + alt(SQS + alt('--', HASH, r'/\*', r'%00', SEMI), r'(?=&|\s|$)'),
+  # tautologies and comparisons after a blank, without a quote before them
+  r'(?:' + SP1 + r'|' + RP + r')' + WB + r'(?:or|and|xor|&&|\|\||' + AMP + AMP + r'|' + PIPE + PIPE + r')' + SQP + alt(
+      r'(?:' + LP + r'|-){0,16}+\d+(?:' + RP + r'){0,16}+(?:(?:' + SQS + alt('-', STAR, '/', '%2f') + SQS + r'|' + SQP + r')(?:' + LP + r'){0,16}+\d+(?:' + RP + r'){0,16}+){0,8}+' + SQS + alt(EQ, r'<>', r'!=', LT + GT, LT, GT, r'like' + WE) + SQS + r'(?:' + LP + r'|-){0,16}+\d',
+      r'(?:not' + SPP + r')?(?:' + LP + SPS + r')?(?:true|false|null)' + WE + SPS + r'(?:' + RP + r')?' + SQS + alt('--', HASH, r'/\*', SEMI, r'(?=&|\s|$|' + RP + r')'),
+      r'(?:' + LP + r')?' + ANYQ + r'[a-z0-9]{0,20}' + ANYQ + SQS + EQ + SQS + ANYQ,
+  ),
+  # quote-only fuzz: '-', "^", '&', '|'
+  r'(?:' + EQ + SPS + r'|^' + SPSB + r')' + ANYQ + SPS + alt('-', r'\^', STAR, PIPE, AMP, r'\+', '%2b', '/', '%2f') + SPS + ANYQ + r'(?=&|\s|$)',
+  # a double quote closed and the rest commented out
+  DQ + r'(?:' + SP1 + '|' + RP + r')*+(?:--(?:' + SP1 + r'|$|&|-)|%2d%2d|' + HASH + r'|/\*)',
+  # stand-alone statements
+  WB + r'select' + SQP + r'[a-z_]{1,40}' + SPS + LP,
+  WB + r'select' + SQP + r'(?=(?:(?!from)[^&\s]){0,100}?(?:' + COMMA + r'|' + LP + r'|' + AT + r'|' + ANYQ + r'|' + NUM + r'))[^&\s]{0,100}?' + SP1 + r'from' + SQP + r'[a-z0-9_.`\[\]]{1,60}' + SQP + r'(?:where|limit|order|group|union|having)' + WE,
+  WB + r'load' + SPP + r'(?:data|xml)' + SPP + r'(?:local' + SPP + r')?infile' + WE,
+  # nested SQL functions: ascii(substring(...)), length(version())
+  WB + r'(?:ascii|ord|length|len|substring|substr|mid|hex|unhex|conv|lpad|rpad|compress|uncompress|char_length|lower|upper|reverse|sin|cos|abs|coercibility|charset|collation|binary)' + SPS + LP + SPS + r'(?:\(' + SPS + r'){0,8}+(?:ascii|substring|substr|mid|version|user|database|schema|current_user|system_user|select|length|compress|hex|concat|char|password|@@)' + WE,
+  WB + r'(?:version|database|user|current_user|system_user|schema|connection_id|last_insert_id)' + SPS + LP + SPS + RP + SQS + alt(RP, COMMA, r'(?=&|\s|$)', r'--', HASH),
+  # a quote, an operator and another quote: 'x'!='y', a' not rlike 'b, ' or '
+  ANYQ + SPS + r'(?:not' + SPP + r')?' + alt(r'rlike', r'regexp', r'like', r'glob', r'!=', r'%21%3d', r'<>', r'%3c%3e', r'\^', r'%5e', r'%25', r'\|', r'%7c', r'(?:or|and|xor)' + WE) + SPS + ANYQ,
+  # a comment and line break before a keyword: -1%23%0d%0aunion
+  alt(HASH, '--') + r'[^&\s]{0,40}?' + NL + r'(?:' + SQLSEP + r')*+(?:union|select|and|or|having|insert|update|delete|drop)' + WE,
+  r'(?:\*|%2a)(?:/|%2f)' + r'(?:' + SQLSEP + r'){0,8}+(?:union|select|from|having)' + WE,
+  WB + r'group' + SQP + r'by' + SQP + r'[^&\s]{1,60}?' + SQP + r'having' + WE, WB + r'case' + SQP + r'when' + SQP + r'[^&]{1,80}?' + SQP + r'then' + WE,
+  # UNION SELECT with comment blanks and nothing column-like after it
+  WB + r'union' + r'(?:' + SQLSEP + r')*+(?:/|%2f)(?:\*|%2a)[^&\s]{0,40}?(?:\*|%2a)(?:/|%2f)(?:' + SQLSEP + r')*+(?:all' + SQP + r')?select' + WE,
 )
 
 # ---------------- slot 2: cross-site scripting (compact)
@@ -389,7 +495,7 @@ slot2 = top(
   WB + r'expression' + SPS + LP + r'[^&]{0,80}?' + RP, r'-moz-binding', WB + r'behavior' + SPS + COLON + SPS + r'url',
   WB + r'(?:alert|prompt|confirm|msgbox|execscript)' + SPS + alt(LP, BT),
   WB + r'(?:eval|settimeout|setinterval|atob)' + SPS + LP + r'[^&]{0,60}?' + RP,
-  WB + r'document' + SPS + DOT + SPS + r'(?:cookie|write|location|domain|body|createelement|forms|url|referrer|documentelement)' + WE,
+  WB + r'document' + SPS + DOT + SPS + r'(?:cookie|write|location|domain|body|createelement|forms|url|referrer|documentelement|queryselector(?:all)?|getelementby[a-z]{2,10}|getelementsby[a-z]{2,10}|head|scripts|images|links|all)' + WE,
   WB + r'(?:window|top|self|parent|this)' + SPS + DOT + SPS + r'(?:location|name|eval|open)' + WE,
   r'string' + DOT + r'fromcharcode', r'\.innerhtml' + SPS + EQ, WB + r'location' + SPS + DOT + SPS + r'(?:href|hash|replace|assign)', r'constructor' + SPS + LP,
   ANYQ + SPS + r'(?:' + RP + SPS + ')?' + alt(SEMI, r'\+', '%2b', '-', PIPE + PIPE) + SPS + WB + r'(?:alert|prompt|confirm|eval|document|window|top|self|fetch|import)' + WE,
@@ -401,6 +507,17 @@ slot2 = top(
   NL + r'(?:' + NL + r'|\s|%20|%09){0,4}(?:set-cookie|location|content-(?:type|length|disposition)|refresh|x-xss-protection|access-control-allow-[a-z]{1,12}|link|host)' + SPS + COLON,
   LT + r'(?:\?|' + QM + r')?(?:import|xml:namespace)' + WE,
   LT + BANG + r'(?:doctype|entity|\[cdata\[|%5bcdata%5b)' + WE,
+  # an entity- or UTF-7-encoded < before a tag name that is not plain formatting
+  r'(?:&lt|%26lt|%26%23x0{0,4}3c|%26%23x?0{0,4}60|\+adw-)(?:;|%3b)?' + SPSB + r'/?(?!(?:b|i|u|p|br|hr|em|strong|code|pre|small|sub|sup|li|ul|ol)' + WE + r')[a-z!]',
+  # JSFuck, bracket access to globals, tagged template calls, new Function()
+  LP + BANG + r'(?:\[|%5b)(?:\]|%5d)' + alt(r'\+', '%2b'), r'(?:\[|%5b)(?:\]|%5d)' + alt(r'\[', '%5b') + LP + BANG,
+  WB + r'(?:window|self|top|parent|this|globalthis|frames|document)' + SPS + r'(?:\[|%5b)' + SPS + alt(ANYQ, r'/\*', r'%2f%2a', BT),
+  DOT + SPS + r'(?:call|apply|bind|map|sort)' + SPS + BT, WB + r'new' + SPP + r'function' + SPS + LP,
+  LT + r'[a-z]{1,10}' + COLON + r'(?:vmlframe|script|stylesheet|svg|iframe|frame|object|embed|applet|import)' + WE, WB + r'ev' + COLON + r'(?:event|handler)' + SPS + EQ,
+  # any on* handler inside a tag
+  LT + r'[a-z][a-z0-9:_-]{0,20}' + alt(SP1, SL, DQ, Q) + r'[^<>]{0,200}?' + WB + r'on[a-z]{3,30}' + SPS + EQ,
+  LT + r'(?:set|animate|animatemotion|animatetransform|discard|feimage|use|image|foreignobject|details|dialog|picture|source|track|video|audio)' + SP1 + r'[^<>]{0,200}?(?:attributename|href|xlink:href|values|to|from|open|src)' + SPS + EQ,
+  LT + r'h[1-6]' + alt(SP1, GT) + r'[^&]{0,200}?' + LT + r'(?:/h[1-6]|a|img|iframe|form|input|div|font|marquee)' + WE,
 )
 
 # ---------------- slot 3: path traversal, local and remote file inclusion (compact)
@@ -424,29 +541,46 @@ slot3 = top(
   SL + r'(?:proc|self)' + SL + r'(?:self|\d+)' + SL + r'(?:environ|cmdline|fd|maps|status|mounts)',
   WB + r'(?:boot|win|system)' + DOT + r'ini' + WE, r'(?:' + DOT + r'|[a-z]' + COLON + SL + r'?)oot' + DOT + 'ini',
   WB + r'[a-z]' + COLON + SL + r'{0,3}(?:windows|winnt|inetpub|boot' + DOT + r'ini|autoexec|system32)',
-  r'(?:' + EQ + r'|^)' + SPS + SL + r'(?:var' + SL + r'(?:log|www|lib|mail)' + SL + r'|root' + SL + r'|home' + SL + r'[a-z0-9_-]{1,30}' + SL + r'\.|usr' + SL + r'local' + SL + r'|tmp' + SL + r')',
+  r'(?:' + EQ + SPS + r'|^' + SPSB + r')' + SL + r'(?:var' + SL + r'(?:log|www|lib|mail)' + SL + r'|root' + SL + r'|home' + SL + r'[a-z0-9_-]{1,30}' + SL + r'\.|usr' + SL + r'local' + SL + r'|tmp' + SL + r')',
   WB + r'(?:php|zip|phar|expect|glob|compress' + DOT + r'(?:zlib|bzip2)|data|jar|netdoc|gopher|dict|ogg|rar|ssh2|tftp|ldap)' + COLON + SL + SL,
   WB + r'php' + COLON + SL + SL + r'(?:filter|input|stdin|memory|temp|fd)',
-  r'(?:' + EQ + r'|^)' + SPS + r'(?:https?|gopher|dict|ftp|ldap)' + COLON + SL + SL + r'(?:127\.0\.0\.1|localhost|169\.254\.169\.254|0\.0\.0\.0|\[::1?\]|metadata\.google\.internal)(?::\d{1,5})?' + alt(SL, r'$', r'&', SP1, QM),
+  r'(?:' + EQ + SPS + r'|^' + SPSB + r')' + r'(?:https?|gopher|dict|ftp|ldap)' + COLON + SL + SL + r'(?:127\.0\.0\.1|localhost|169\.254\.169\.254|0\.0\.0\.0|\[::1?\]|metadata\.google\.internal)(?::\d{1,5})?' + alt(SL, r'$', r'&', SP1, QM),
   WB + r'file' + COLON + r'(?:' + SL + r'|' + DOT + DOT + r'|[a-z]' + COLON + r')',
   WB + r'data' + COLON + SL + r'{0,2}text' + SL + r'plain' + SEMI + r'base64',
-  r'(?:' + EQ + r'|^)' + SPS + r'(?:https?|ftps?|smb)' + COLON + SL + SL + r'[^&\s"]{1,200}?(?:' + QM + r'|%00|%2500)(?:&|\s|$|"|' + QM + ')',
-  r'(?:' + EQ + r'|^)' + SPS + r'(?:https?|ftps?)' + COLON + SL + SL + r'[^&\s"?]{1,200}?' + DOT + r'(?:txt|dat|inc)' + QM,
-  r'(?:' + EQ + r'|^)' + SPS + r'(?:\\\\|%5c%5c|%255c%255c)[a-z0-9._-]{1,60}(?:\\|%5c|%255c)',
+  r'(?:' + EQ + SPS + r'|^' + SPSB + r')' + r'(?:https?|ftps?|smb)' + COLON + SL + SL + r'[^&\s"]{1,200}?(?:' + QM + r'|%00|%2500)(?:&|\s|$|"|' + QM + ')',
+  r'(?:' + EQ + SPS + r'|^' + SPSB + r')' + r'(?:https?|ftps?)' + COLON + SL + SL + r'[^&\s"?]{1,200}?' + DOT + r'(?:txt|dat|inc)' + QM,
+  r'(?:' + EQ + SPS + r'|^' + SPSB + r')' + r'(?:\\\\|%5c%5c|%255c%255c)[a-z0-9._-]{1,60}(?:\\|%5c|%255c)',
   DOT + r'(?:php\d?|s?html?|jpe?g|png|gif|txt|ini|conf|cfg|xml|log|inc|asp|aspx|jsp|pl|cgi|sh|js|json|yml)' + r'(?:%00|%2500|\\x00|\\0)',
   SL + DOT + DOT + SEMI + SL,
+  # absolute paths into system folders, as a value or after a separator, with or without %00
+  r'(?:(?:' + EQ + r'|' + SEMI + r'|' + PIPE + r')' + SPS + r'|^' + SPSB + r'|' + SP1 + r')' + SL + r'{1,3}(?:etc' + SL + r'[a-z]|proc' + SL + r'[a-z0-9]|sys' + SL + r'(?:class|kernel|devices|module|fs|power|block|bus|firmware)|var' + SL + r'(?:log|adm|mail|spool|run|lib|cache|backups|db)' + SL + r'|root' + SL + r'|home' + SL + r'[^&\s/]{1,30}' + SL + r'|usr' + SL + r'(?:local|bin|sbin|share|lib|src)' + SL + r'|opt' + SL + r'[a-z]|dev' + SL + r'(?:shm|tcp|udp|null|mem|kmem|fd)|boot' + SL + r'|srv' + SL + r'|tmp' + SL + r'|bin' + SL + r'[a-z]|sbin' + SL + r'[a-z])',
+  SL + r'etc' + SL + r'{1,3}(?:passwd|shadow|group|gshadow|subuid|subgid|hosts|issue|motd|sudoers|crontab|fstab|hostname|resolv' + DOT + r'conf|master' + DOT + r'passwd|security' + SL + r'|mysql' + SL + r'|httpd' + SL + r'|apache2?' + SL + r'|nginx' + SL + r'|ssh' + SL + r'|php[0-9.]{0,4}' + SL + r'|shells|profile|bashrc|environment|inittab|exports|ld' + DOT + r'so|machine-id|os-release|lsb-release|redhat-release|debian_version|mtab|network|sysconfig|pam' + DOT + r'd|cron|init' + DOT + r'd|rc' + DOT + r'd|aliases|ftpusers|vsftpd|samba|ldap|krb5|openvpn|wireguard|docker|kubernetes|ssl' + SL + r'|pki' + SL + r'|x11|apt' + SL + r'|yum)',
+  SL + r'(?:proc' + SL + r'(?:self|\d{1,7}|thread-self|version|cpuinfo|meminfo|mounts|net' + SL + r'|sched_debug|kallsyms|modules|partitions|interrupts|devices|filesystems|swaps|uptime|loadavg|stat\b|cmdline|environ|config' + DOT + r'gz|sys' + SL + r')|var' + SL + r'(?:log|adm)' + SL + r'[a-z]|' + DOT + r'ssh' + SL + r'(?:authorized_keys|id_[rde]|known_hosts|config)|' + DOT + r'(?:bash_history|zsh_history|mysql_history|psql_history|docker' + SL + r'|kube' + SL + r'|aws' + SL + r'credentials|netrc|pgpass|git-credentials))',
+  # Windows drive paths to system folders, with backslashes in any encoding
+  WB + r'[a-z]' + COLON + r'(?:\\\\|%5c|%255c|%c0%5c|%u005c|/|%2f){1,2}(?:windows|winnt|inetpub|boot' + DOT + r'ini|autoexec|system32|documents' + SP1 + r'and' + SP1 + r'settings|programdata|xampp|wamp|php|apache|mysql|temp|ntuser|pagefile|sysprep|unattend|\$recycle)',
+  # base64 of ../ and of /etc/passwd
+  r'li4vli4v', r'li4uxc4u', EQ + r'li4v', r'l2v0yy9wyxnzd2', r'l2v0yy9zagfkb3c', r'c3lzdgvtmzi',
+  # one ../ step before a script or configuration file
+  STEP + r'(?:[a-z0-9_.-]{1,40}' + SL + r'){0,3}[a-z0-9_-]{1,40}' + DOT + r'(?:php\d?|phtml|asp|aspx|asa|jsp|jspx|conf|config|cfg|ini|inc|env|py|pl|cgi|sh|properties|yml|yaml|htaccess|htpasswd|db|sqlite|log|key|pem)' + alt(r'(?=&|\s|$|%00|%2500|' + QM + r')', SP1),
+  # a remote script on a bare address, jar: and local_file: URLs, userinfo after an encoded slash
+  r'(?:' + EQ + SPS + r'|^' + SPSB + r')(?:https?|ftps?)' + COLON + SL + SL + r'(?:(?:\d{1,3}\.){3}\d{1,3}|\[?[0-9a-f]{1,4}(?::[0-9a-f]{0,4}){2,7}\]?)(?::\d{1,5})?' + SL + r'[^&\s?]{0,120}?' + DOT + r'(?:php\d?|txt|asp|aspx|jsp|pl|cgi|sh|py|inc|dat)' + alt(r'(?=&|\s|$)', QM),
+  WB + r'jar' + COLON + r'(?:https?|file|ftp)' + COLON, WB + r'local_file' + COLON + SL + SL,
+  r'(?:https?|ftp)' + COLON + SL + SL + r'[^/\s&@]{1,100}(?:%2f|%5c|%252f)[^/\s&]{0,40}@',
+  r'[?&][a-z0-9_]{1,30}(?:\[|%5b)(?:[a-z_]{0,20}path|[a-z_]{0,20}dir|file|include|inc|root)(?:\]|%5d)' + EQ + SPS + r'(?:https?|ftps?)' + COLON + SL + SL,
+  # remote inclusion through an include-style parameter
+  r'[?&](?:[a-z0-9_]{0,30}_path|[a-z0-9_]{0,30}dir|include|inc|include_file|root|page|file|filename|template|tpl|path|doc|document|folder|load|read|require|module|mod|lang|language|theme|conf|config|base|basepath|mosconfig_[a-z_]{1,30}|pg|layout|view|content|show|site|action|cat|skin|style|header|footer|menu|nav|plugin)(?:\[[a-z_]{1,20}\]|%5b[a-z_]{1,20}%5d)?' + EQ + SPS + r'(?:https?|ftps?)' + COLON + SL + SL + r'[^&\s]',
   SL + r'(?:web-inf|meta-inf)' + SL + r'?(?:web|classes|lib|config|' + DOT + r'|applicationcontext|struts|faces-config|jboss-web|weblogic|manifest|spring)',
 )
 
 # ---------------- slot 4: OS command injection and code execution (compact)
-CSEP = alt(SEMI, PIPE, BT, AMP + AMP, E('26'), r'&(?=' + SP1 + ')', DOL + LP, NL, DOL + r'(?:\{ifs\}|ifs)')
-CMD_SOLO = r'(?:id|whoami|uname|ifconfig|ipconfig|netstat|systeminfo|tasklist|hostname|pwd|ls|dir|env|printenv|uptime|lsb_release|getmac|net' + SPP + r'(?:user|localgroup|view|share|config)|ps' + SPP + r'(?:-?aux|-ef))'
-CMD_ARG = r'(?:cat|more|less|head|tail|type|nl|tac|od|xxd|strings|grep|find|wget|curl|fetch|lwp-download|tftp|ftp|scp|rsync|nc|ncat|netcat|telnet|socat|bash|sh|zsh|ksh|csh|tcsh|dash|python[23]?|perl|ruby|php|node|lua|powershell|pwsh|cmd|cscript|wscript|mshta|rundll32|regsvr32|certutil|bitsadmin|wmic|msiexec|nslookup|ping|sleep|echo|printf|kill|killall|pkill|rm|mkdir|chmod|chown|chattr|touch|cp|mv|ln|tar|unzip|base64|useradd|adduser|passwd|crontab|nohup|sudo|su|busybox|xterm|timeout|expr|awk|sed|xargs|dig|traceroute|tracert|ssh|uname|ls|dir|id|cd|set|reg|sc|net|vssadmin|schtasks|whoami|ipconfig|ifconfig|netstat)'
+CSEP = alt(SEMI, PIPE, BT, AMP + AMP, E('26'), r'&(?=' + SP1 + ')', DOL + LP, NL, r'\\[nr]', DOL + r'(?:\{ifs\}|ifs)')
+CMD_SOLO = r'(?:id|whoami|uname|ifconfig|ipconfig|netstat|systeminfo|tasklist|hostname|pwd|ls|dir|env|printenv|uptime|lsb_release|getmac|sysinfo|lastlog|lsmod|lsof|getuid|hashdump|klist|qwinsta|quser|net' + SPP + r'(?:user|localgroup|view|share|config|accounts|session|group|use)|netsh' + SPP + r'[a-z]{3,20}|ps' + SPP + r'(?:-?aux|-ef)|arp' + SPP + r'-a|route' + SPP + r'print)'
+CMD_ARG = r'(?:cat|more|less|head|tail|type|nl|tac|od|xxd|strings|grep|find|wget|curl|fetch|lwp-download|tftp|ftp|scp|rsync|nc|ncat|netcat|telnet|socat|bash|sh|zsh|ksh|csh|tcsh|dash|python[23]?|perl|ruby|php|node|lua|powershell|pwsh|cmd|cscript|wscript|mshta|rundll32|regsvr32|certutil|bitsadmin|wmic|msiexec|nslookup|ping|sleep|echo|printf|kill|killall|pkill|rm|mkdir|chmod|chown|chattr|touch|cp|mv|ln|tar|unzip|base64|useradd|adduser|passwd|crontab|nohup|sudo|su|busybox|xterm|timeout|expr|awk|sed|xargs|dig|traceroute|tracert|ssh|uname|ls|dir|id|cd|set|reg|sc|net|vssadmin|schtasks|whoami|ipconfig|ifconfig|netstat|netsh|tee|fold|base32|flock|cpulimit|rmt|visudo|cscli|pipx|ansible(?:-[a-z]{2,12})?|chef(?:-[a-z]{2,12})?|taskkill|bcdedit|iwr|iwmi|iex|irm|invoke-webrequest|invoke-expression|invoke-restmethod|invoke-wmimethod|start-process|new-object|lastlog|sysinfo)'
 slot4 = top(
-  r'(?:' + WB + PIPE + r'|' + alt(SEMI, BT, AMP + AMP, E('26'), r'&(?=' + SP1 + ')', DOL + LP, NL, DOL + r'(?:\{ifs\}|ifs)') + r')' + SPS + CMD_SOLO + alt(SPS + alt(CSEP, r'$', r'&', DQ, Q, RP, r'%00', r'%23'), SP1, SPP + r'[-/a-z]'),
-  alt(SEMI, BT, AMP + AMP, DOL + LP, NL) + SPS + r'(?:echo|ping|nslookup|wget|curl|nc|ncat|bash|sh|powershell|cmd|whoami|uname|ifconfig|ipconfig|netstat|ls|dir|net)' + SPP + r'[a-z0-9_-]{1,30}' + alt(SP1, CSEP, r'$', r'&', DQ),
-  CSEP + SPS + r'(?:sleep|ping|timeout)' + SPP + r'(?:-[a-z]' + SPP + r')?\d{1,6}(?![\d.])',
-  alt(SEMI, PIPE, BT, AMP + AMP, DOL + LP, NL, r'&(?=' + SP1 + ')') + SPS + CMD_ARG + r'(?:' + DOT + r'exe)?' + SPP + alt(r'-{1,2}[a-z]', SL + r'[a-z.~]', r'\.', r'~', r'[a-z]' + COLON, r'https?' + COLON, r'\d{1,3}\.\d', DOL, r'(?!http/)[a-z0-9_-]{0,30}[./][a-z0-9_./-]{1,60}' + alt(SP1, CSEP, r'$', SL, GT, r'&')),
+  r'(?:' + WB + PIPE + r'|' + alt(SEMI, BT, AMP + AMP, E('26'), r'&(?=' + SP1 + ')', DOL + LP, NL, r'\\[nr]', DOL + r'(?:\{ifs\}|ifs)') + r')' + SPSB + CMD_SOLO + alt(SPS + alt(CSEP, r'$', r'&', DQ, Q, RP, r'%00', r'%23'), SP1, SPP + r'[-/a-z]'),
+  alt(SEMI, BT, AMP + AMP, DOL + LP, NL) + SPSB + r'(?:echo|ping|nslookup|wget|curl|nc|ncat|bash|sh|powershell|cmd|whoami|uname|ifconfig|ipconfig|netstat|ls|dir|net)' + SPP + r'[a-z0-9_-]{1,30}' + alt(SP1, CSEP, r'$', r'&', DQ),
+  CSEP + SPSB + r'(?:sleep|ping|timeout)' + SPP + r'(?:-[a-z]' + SPP + r')?\d{1,6}(?![\d.])',
+  alt(SEMI, PIPE, BT, AMP + AMP, DOL + LP, NL, r'&(?=' + SP1 + ')') + SPSB + CMD_ARG + r'(?:' + DOT + r'exe)?' + SPP + alt(r'-{1,2}[a-z]', SL + r'[a-z.~]', r'\.', r'~', r'[a-z]' + COLON, r'https?' + COLON, r'\d{1,3}\.\d', DOL, r'(?!http/)[a-z0-9_-]{0,30}[./][a-z0-9_./-]{1,60}' + alt(SP1, CSEP, r'$', SL, GT, r'&')),
   WB + r'dir' + SPP + r'[a-z]' + COLON + alt(SL, DQ, r'$', r'&', SP1, PIPE),
   WB + r'ping(?:' + DOT + r'exe)?' + SPP + r'(?:-[a-z]' + SPP + r'\d+' + SPP + r'){0,3}(?:\d{1,3}\.){3}\d{1,3}',
   WB + r'ping(?:' + DOT + r'exe)?' + SPP + r'-[nc]' + SPP + r'\d',
@@ -459,7 +593,7 @@ slot4 = top(
   DOL + LP + SPS + CMD_ARG + alt(SP1, RP), BT + SPS + CMD_ARG + alt(SP1, BT) + r'[^`&]{0,60}?' + BT,
   DOL + r'(?:\{ifs\}|ifs' + DOL + r'\d|ifs' + WE + ')',
   LB + r'(?:cat|ls|id|wget|curl|nc|bash|sh|echo|ping|uname)' + COMMA,
-  CSEP + SPS + SL + r'(?:[a-z]{0,3}' + QM + r'){1,4}[a-z]{0,3}' + SL + r'(?:[a-z]|' + QM + r'){1,6}',
+  CSEP + SPSB + SL + r'(?:[a-z]{0,3}' + QM + r'){1,4}[a-z]{0,3}' + SL + r'(?:[a-z]|' + QM + r'){1,6}',
   WB + r'cd' + SPP + SL + r'(?:tmp|var' + SL + 'tmp|dev' + SL + r'shm|var' + SL + 'run)',
   WB + r'(?:wget|curl|tftp|fetch)' + SPP + r'(?:-[a-z-]+' + SPP + r'){0,4}(?:https?|ftp)' + COLON + SL + SL,
   WB + r'chmod' + SPP + r'(?:\+?x|[0-7]{3,4}|u\+x|a\+x)' + SPP + alt(SL, r'\.', r'[a-z0-9_-]{1,30}' + alt(SEMI, PIPE, r'$')), WB + r'rm' + SPP + r'-r?f' + SPP + alt(SL, r'~', STAR, r'\.'),
@@ -471,8 +605,44 @@ slot4 = top(
   LT + r'(?:\?|' + QM + r')(?:php|=|' + SP1 + r')',
   DOL + r'_(?:get|post|request|cookie|server|files|env)' + SPS + r'(?:\[|%5b)',
   r'__import__' + SPS + LP, WB + r'os' + DOT + r'(?:system|popen|exec[a-z]{0,2}|spawn[a-z]{0,3})' + SPS + LP, WB + r'subprocess' + DOT, r'child_process', r'process' + DOT + r'(?:mainmodule|binding)', WB + r'require' + SPS + LP + SPS + ANYQ + r'(?:child_process|fs|net)',
+  # a bare command as a parameter value
+  r'(?:[?&]|^)(?!(?:q|s|k|wd|kw|query|search|keywords?|term|text|tags?|title|body|comment|message)' + EQ + r')[^=&\s]{1,40}' + EQ + SPS + alt(r'whoami|ifconfig|ipconfig|systeminfo|sysinfo|netstat|tasklist|lastlog|getmac|lsb_release|printenv', r'uname' + SPP + r'-[a-z]{1,4}', r'net' + SPP + r'(?:view|user|users|localgroup|share|config|accounts|session|use|start)', r'netsh' + SPP + r'[a-z]{3,20}', r'ls' + SPP + r'-[a-z]{1,6}', r'(?:cat|type|more|head|tail)' + SPP + r'(?:' + SL + r'|' + PCT + r')[a-z]', r'ps' + SPP + r'-?(?:aux|ef)', r'id' + SPS + alt(SEMI, PIPE)) + r'(?:' + SPP + r'(?:' + SL + r'|-)[a-z0-9._/-]{0,60})?(?=&|\s|$)',
+  # Windows: environment variables, registry paths, FOR and IF
+  PCT + r'(?:systemroot|windir|comspec|systemdrive|programfiles|programdata|appdata|localappdata|userprofile|allusersprofile|homedrive|homepath|computername|public|temp|tmp)' + PCT,
+  WB + r'(?:hklm|hkcu|hkcr|hkey_local_machine|hkey_current_user|hkey_classes_root|hkey_users|hkey_current_config)(?:\\\\|%5c|%255c|:)',
+  WB + r'reg(?:' + DOT + r'exe)?' + SPP + r'(?:add|query|delete|export|import|save|load)' + SPP + alt(DQ, r'hk', r'\\\\'),
+  WB + r'for' + SPP + r'(?:(?:/|%2f)[dflr]' + SPP + r'){0,3}+[^&]{0,80}?' + PCT + r'{1,2}[a-z~_\[0-9]{1,20}' + SPP + r'in' + SPP + r'(?:' + LP + r')[^&]{0,200}?' + RP + SPS + r'do' + WE,
+  WB + r'if' + SPP + r'(?:(?:/|%2f)i' + SPP + r')?(?:not' + SPP + r')?' + alt(r'exist' + SPP + r'[^&\s]{1,60}' + SPP + r'[a-z(%]', r'defined' + SPP + r'[a-z_%]', r'errorlevel' + SPP + r'\d', r'[^&]{1,60}?' + SP1 + r'(?:equ|neq|lss|leq|gtr|geq)' + SPP, r'[^&\s]{0,40}' + PCT + r'[a-z0-9_~]{1,20}' + PCT + r'[^&\s]{0,20}(?:==|%3d%3d)', r'[^&\s]{1,40}(?:==|%3d%3d)[^&\s]{1,40}' + SPP + r'[a-z(]'),
+  # PowerShell and shell odds: invoke-webrequest, sh -c, process substitution, here strings
+  WB + r'(?:invoke-(?:webrequest|expression|restmethod|wmimethod|command|mimikatz|shellcode)|start-process|new-object' + SPP + r'(?:-comobject|system' + DOT + r'net|net' + DOT + r'webclient))' + WE,
+  WB + r'(?:sh|bash|zsh|dash|ksh|csh|busybox' + SPP + r'sh)' + SPP + r'-c' + SPP + alt(ANYQ, r'[a-z/$]'),
+  LT + alt(LP + SPS + CMD_ARG + SP1, LT + LT), GT + LP + SPS + CMD_ARG + SP1,
+  WB + r'alias' + SPP + r'(?:-[a-z]{1,6}' + SPP + r')?[^&\s=]{1,30}' + EQ,
+  # glob and quoting tricks in paths and words: /etc/pas[s]wd, c$!at, /bin/ca?+/et*/
+  SL + alt(r'[a-z]{0,10}(?:\[|%5b)(?![0-9]{1,6}(?:\]|%5d))[!^a-z0-9/%-]{1,16}?(?:\]|%5d)[a-z]{0,10}' + alt(SL, SP1, r'$', r'&'),
+           r'[a-z]{1,8}' + STAR + r'[a-z*]{0,6}' + SL, r'[a-z]{1,8}' + alt(r'\?', '%3f') + r'(?:\+|%20)' + SL),
+  r'[a-z]' + DOL + alt(BANG, r'\?', '%3f', STAR, AT, DOL) + r'[a-z]',
+  # a command of any name with a flag after a separator: ;cpulimit -l, |rmt --version
+  alt(SEMI, PIPE, AMP + AMP, BT, DOL + LP, NL, r'\\[nr]') + SPSB + r'(?:' + ANYQ + r')?[a-z][a-z0-9_.-]{1,24}(?:' + ANYQ + r')?' + SPP + r'-{1,2}[a-z]',
+  alt(SEMI, PIPE, AMP + AMP, NL) + SPSB + DOL + r'[a-z0-9_]{1,10}' + SPP + CMD_ARG + WE,
+  WB + r'time' + alt(SEMI, SPP + r'(?:curl|wget|ifconfig|whoami|who|sh|bash|nc|python[23]?|perl|id|cat|ls|uname|ping)' + WE),
+  r'[a-z](?:' + Q + Q + r'|' + DQ + DQ + r')[a-z]{1,10}' + SPP + r'[a-z-]',
+  DOL + LB + r'?(?:shell|0|bash)' + RB + r'?' + SPP + r'-c' + SPP,
+  WB + r'(?:vim?|ex|view|ed|less|more|man)' + SPP + r'[^&]{0,60}?(?:\\\\|:|\+)(?:' + BANG + r')[a-z]',
+  WB + r'cd' + SPP + SL + SPS + alt(SEMI, AMP + AMP, PIPE), DOL + LP + SPS + r'[a-z]{2,10}' + DOL + LP,
+  # PHP: variable functions and quoted function names called
+  DOL + r'[a-z_][a-z0-9_]{0,30}(?:(?:\[|%5b|\{|%7b)[^&\s]{0,12}?(?:\]|%5d|\}|%7d)){0,4}' + SPS + r'(?:(?:/|%2f)(?:\*|%2a)[^&]{0,20}?(?:\*|%2a)(?:/|%2f))?' + SPS + LP,
+  ANYQ + r'(?:system|exec|shell_exec|passthru|popen|proc_open|assert|eval|phpinfo|call_user_func)' + ANYQ + SPS + LP,
+  WB + r'(?:get_defined_vars|curl_init|curl_exec|fsockopen|pfsockopen|stream_socket_client|ini_set|putenv|unserialize|preg_replace|array_map|array_filter|register_shutdown_function|ob_start|file_get_contents|readfile|fopen|fwrite|move_uploaded_file|include_once|require_once|str_rot13|strrev|gzdecode|hex2bin|posix_getpwuid|posix_setuid|symlink|dl|mail)' + SPS + LP,
+  # PHP serialised objects
+  WB + r'[oc]' + COLON + r'\d{1,3}' + COLON + DQ + r'[a-z_\\][a-z0-9_\\]{0,60}' + DQ + COLON + r'\d{1,3}' + COLON + LB,
   r'invokefunction', r'think' + r'(?:\\\\|%5c|%255c|\\|/|%2f)' + r'app' , r'call_user_func_array',
 )
+
+JAVA_GADGETS = ['processbuilder', 'getruntime', 'runtime', 'java.lang.runtime', 'clonetransformer', 'forclosure',
+                'instantiatefactory', 'instantiatetransformer', 'invokertransformer',
+                'prototypeclonefactory', 'prototypeserializationfactory', 'whileclosure',
+                'chainedtransformer', 'constanttransformer', 'templatesimpl', 'lazymap']
 
 # ---------------- slot 5: Java, Struts/OGNL, JNDI, expression and template injection (compact)
 slot5 = top(
@@ -482,6 +652,12 @@ slot5 = top(
   HASH + r'(?:_memberaccess|context|request|response|attr|parameters|session|application|_|f|a|cmd|ognl|dm|ct|os|proc|p|res|iswin|cmds|req|out|w)' + alt(EQ, r'\[', r'%5b', DOT, r'\.', LP, COMMA, RP, r'\['),
   r'_memberaccess', r'ognlcontext', r'@ognl', WB + r'ognl' + DOT + r'(?:ognl|member)', r'xwork' + DOT + r'methodaccessor', r'opensymphony' + DOT + 'xwork', r'allowstaticmethodaccess', r'excluded(?:classes|packagenames|packagenamepatterns)',
   r'getruntime' + SPS + LP, r'processbuilder', r'java' + DOT + r'lang' + DOT + r'(?:runtime|processbuilder|system|class|thread|reflect|classloader)',
+  WB + r'java' + DOT + r'io' + DOT + r'[a-z]', WB + r'java' + DOT + r'lang' + DOT + r'(?:runtime|process|string|object|integer|stringbuilder|thread|class|system|reflect|unixprocess)' + WE,
+  WB + r'(?:com' + DOT + r'sun' + DOT + r'(?:org|jndi|rowset|net|xml)|sun' + DOT + r'(?:misc|reflect|rmi)|org' + DOT + r'apache' + DOT + r'(?:commons|xalan|bcel|tomcat' + DOT + r'dbcp)|org' + DOT + r'omg' + DOT + r'corba|org' + DOT + r'codehaus' + DOT + r'groovy)' + WE,
+  WB + r'java' + DOT + r'(?:[a-z]{1,20}' + DOT + r')?runtime' + WE,
+  alt(*sorted({f for g in JAVA_GADGETS for f in b64_fragments(g, 10)})),
+  WB + r'(?:instantiatefactory|prototypeclonefactory|prototypeserializationfactory|whileclosure|forclosure)' + WE,
+  WB + r'(?:runtime' + DOT + r'(?:clonetransformer|forclosure|instantiatetransformer|invokertransformer|chainedtransformer|constanttransformer)|(?:invoker|chained|constant|instantiate|clone)transformer|lazymap|templatesimpl|annotationinvocationhandler|badattributevalueexpexception|jdbcrowsetimpl)' + WE,
   r'javax' + DOT + r'script', r'scriptenginemanager', AT + r'java' + DOT, r'java' + DOT + r'io' + DOT + r'(?:file|inputstreamreader|bufferedreader|ioutils)', r'java' + DOT + r'(?:net|util' + DOT + 'scanner)' + DOT,
   WB + r'class' + alt(DOT, r'\[', '%5b') + r'(?:' + ANYQ + r')?(?:module' + DOT + r')?classloader', r'classloader' + DOT + r'(?:resources|urls|parent)', DOT + r'getclass' + SPS + LP, WB + r'forname' + SPS + LP, r'getmethod' + SPS + LP, r'newinstance' + SPS + LP, r'getdeclared(?:constructor|method|field)', 
   WB + r't' + SPS + LP + SPS + r'java' + DOT, WB + r'new' + SPP + r'java' + DOT, r'(?:redirect|redirectaction|action)' + COLON + SPS + alt(DOL, PCT) + LB,
@@ -508,21 +684,25 @@ slot5 = top(
 # ---------------- slot 6: web shells, scanner and admin probes (compact)
 PATH = r'^[a-z]{3,10}\s+(?:https?://[^/\s]{1,100})?[^?\s]{0,200}?'
 ARCH = r'(?:zip|rar|7z|tar|tar' + DOT + r'(?:gz|bz2|xz)|tgz|tbz2?|gz|bz2|xz|sql|sql' + DOT + r'(?:gz|zip|bz2|tar)|bak|war|jar|old|backup|dump|mdb|sqlite|db)'
+PATH_ARCH = r'(?:\.|%2e)(?:zip|rar|7z|tar|tar\.gz|tar\.bz2|tar\.xz|tgz|tbz|tbz2|gz|bz2|xz|sql|sql\.gz|sql\.zip|sql\.bz2|sql\.tar|bak|war|jar|old|backup|dump|mdb|sqlite|db)'
 ROOTNAMES = r'(?:www|wwwroot|web|website|site|backup|backups|bak|old|new|db|database|dump|data|sql|mysql|htdocs|html|public_html|root|admin|ftp|temp|tmp|test|upload|uploads|src|source|code|app|archive|home|release|dist|[0-9]{1,8}|(?:[a-z0-9-]{1,40}\.){1,3}(?:com|net|org|cn|io|co|info|biz|gov|edu|de|uk|ru|jp|xyz|top|me|cc|tv|us|fr|it|nl|in|br|es))'
 slot6 = top(
   PATH + r'/\.(?:git|svn|hg|bzr|cvs)' + alt(SL, r'ignore', r'attributes', r'modules', r'config', SP1, QM, r'$', r'&'),
-  PATH + r'/\.(?:env|ds_store|idea|vscode|htaccess|htpasswd|ssh|aws|docker|dockerenv|npmrc|bash_history|bashrc|profile|mysql_history|psql_history|git-credentials|gitconfig|travis\.yml|gitlab-ci\.yml|boto|pgpass|netrc|s3cfg|sftp-config\.json|ftpconfig|remote-sync\.json|editorconfig|php_cs\.cache|user\.ini|history|viminfo|kube|terraform|circleci|env\.[a-z]{2,12})' + alt(SL, DOT, r'~', SP1, QM, r'$', r'&', r'\.'),
+  PATH + r'/\.(?:env|ds_store|idea|vscode|htaccess|htpasswd|ssh|aws|docker|dockerenv|npmrc|bash_history|bashrc|profile|mysql_history|psql_history|git-credentials|gitconfig|travis\.yml|gitlab-ci\.yml|boto|pgpass|netrc|s3cfg|sftp-config\.json|ftpconfig|remote-sync\.json|editorconfig|php_cs\.cache|user\.ini|history|viminfo|kube|terraform|circleci|claude|cursor|continue|aider|roo|zed|kiro|windsurf|rovodev|codex|opencode|a0proj|fabric|n8n|gemini|copilot|env\.(?=[a-z]{2}))' + alt(SL, DOT, r'~', SP1, QM, r'$', r'&', r'\.'),
   PATH + r'/(?:cvs/(?:root|entries)|\.svn/(?:entries|wc\.db))',
   PATH + r'/web\.config' + WE, PATH + r'/wp-config\.php', PATH + r'/(?:configuration|localsettings|config' + DOT + r'inc|settings' + DOT + r'inc|database' + DOT + r'inc|db' + DOT + r'inc|conn' + DOT + r'inc)' + DOT + r'php',
-  PATH + r'\.(?:php\d?|asp|aspx|jsp|inc|conf|config|cfg|ini|yml|yaml|xml|json|properties|env|py|rb|cs|java|sql|db|mdb|log|txt|sh|html?|js|cgi|pl)(?:' + DOT + r'(?:bak|old|orig|save|swp|swo|tmp|backup|copy|bk|dist|1|2|~)|~)' + alt(SP1, QM, r'$', r'&'),
-  r'^[a-z]{3,10}' + SPP + r'(?:https?://[^/\s]{1,100})?' + SL + ROOTNAMES + DOT + ARCH + alt(SP1, QM, r'$'),
+  PATH + r'\.(?:php|php3|php4|php5|php7|asp|aspx|jsp|inc|conf|config|cfg|ini|yml|yaml|xml|json|properties|env|py|rb|cs|java|sql|db|mdb|log|txt|sh|html|htm|js|cgi|pl)(?:' + DOT + r'(?:bak|old|orig|save|swp|swo|tmp|backup|copy|bk|dist|1|2|~)|~)' + alt(SP1, QM, r'$', r'&'),
+  r'^[a-z]{3,10}' + SPP + r'(?:https?://[^/\s]{1,100})?' + SL + ROOTNAMES + PATH_ARCH + alt(SP1, QM, r'$'),
   PATH + r'/(?:backup|backups|wwwroot|dump|database|db_backup|sitebackup|site_backup|www_backup|web_backup|htdocs|public_html)' + DOT + ARCH + alt(SP1, QM, r'$'),
   PATH + r'\.(?:sql|sql' + DOT + r'(?:gz|zip|bz2|tar)|mdb|bak|swp|sqlite3?|dump)' + alt(SP1, QM, r'$'),
-  PATH + r'/(?:phpmyadmin[a-z0-9._-]{0,20}|pma|myadmin|mysqladmin|phpmyadmin2|sqladmin|mysql-admin|dbadmin|websql|phppgadmin|pgadmin|sqlbuddy|sqlweb|mysqlmanager|phpminiadmin)' + alt(SL, SP1, QM, r'$', DOT + 'php'),
+  PATH + r'/phpmyadmin[a-z0-9._-]{0,20}' + alt(SL, SP1, QM, r'$', DOT + 'php'),
+  PATH + r'/(?:pma|myadmin|mysqladmin|phpmyadmin2|sqladmin|mysql-admin|dbadmin|websql|phppgadmin|pgadmin|sqlbuddy|sqlweb|mysqlmanager|phpminiadmin)' + alt(SL, SP1, QM, r'$', DOT + 'php'),
   PATH + r'/adminer(?:-[0-9.]{1,10})?(?:-[a-z]{2,10})?' + DOT + r'php',
   PATH + r'/console' + alt(SL + r'(?:login|css|images|console' + DOT + 'portal|j_security_check|dashboard)', SL + r'?' + alt(SP1, QM, r'$')),
-  PATH + r'/(?:manager' + SL + r'(?:html|text|status|jmxproxy)|host-manager|jmx-console|web-console|admin-console|invoker' + SL + r'|jolokia|hudson|jenkins' + SL + r'script|script' + SL + r'?' + QM + r'|solr' + SL + r'admin|axis2?' + SL + r'(?:axis2-admin|adminservice|services' + SL + r'(?:version|listservices))|druid' + SL + r'(?:index|login)|nacos' + SL + r'v1' + SL + r'auth|h2-console|_ignition' + SL + r'execute-solution|telescope' + SL + r'requests|server-status|server-info|phpinfo' + DOT + r'php|info' + DOT + r'php|test' + DOT + r'php|cgi-bin' + SL + r'(?:php|test-cgi|printenv|bash|sh)|vendor' + SL + r'phpunit|eval-stdin' + DOT + 'php|boaform|hnap1|gponform|setup' + DOT + r'cgi|tmui' + SL + r'|mgmt' + SL + r'tm' + SL + r'|remote' + SL + r'login|wls-wsat|_async|uddiexplorer|bea_wls|ws_utc|actuator|wp-admin' + SL + r'(?:install|setup-config)' + DOT + r'php|elmah' + DOT + 'axd|trace' + DOT + r'axd|cgi-bin' + SL + r'luci|shell' + QM + r'|hedwig' + DOT + r'cgi|phpunit|xxl-job-admin|seeyon' + SL + r'htmlofficeservlet|ecp' + SL + r'default\.flt|owa' + SL + r'auth' + SL + r'x\.js|autodiscover' + SL + r'autodiscover' + DOT + r'json|mifs' + SL + r'|dana-na' + SL + r'|vpns' + SL + r'|global-protect' + SL + r'login|ui' + SL + r'vropspluginui|cgi-bin' + SL + r'(?:admin|config|status)' + DOT + r'cgi)',
-  PATH + r'/(?:c99|c100|r57|r00t|wso[0-9.]{0,6}|b374k|alfa(?:shell|_data|rex|team)?|indoxploit|filesman|phpspy|jspspy|aspxspy|webshell|shell|cmd|backdoor|spy|k8|xise|chopper|caidao|behinder|godzilla|antsword|tunnel|regeorg|neo-regeorg|tunna|sh3ll|hack|hacked|hacker|hax|priv8|bypass|symlink|sym|mini|up|upl|uploader|x|xx|xxx|\d{1,4}|a|aa|shell\d{0,3}|cmd\d{0,3}|muma|dama|xiaoma|yijuhua|diaosi|conn|lol|0x|404|leaf|marijuana|wp-beta|ups|inject|fox|madspot|mad|pwn|pwned|owned|r0ot|gecko|wsoshell|simple-backdoor|cmdasp|cmdjsp|jspshell|aspshell|phpshell)' + DOT + r'(?:php\d?|phtml|jsp|jspx|asp|aspx|asa|cer|ashx|asmx|cfm|cgi|pl)' + alt(SP1, QM, r'$', SL, r'&'),
+  PATH + r'/(?:manager' + SL + r'(?:html|text|status|jmxproxy)|host-manager|jmx-console|web-console|admin-console|invoker' + SL + r'|jolokia|hudson|jenkins' + SL + r'script|script' + SL + r'?' + QM + r'|solr' + SL + r'admin|axis2?' + SL + r'(?:axis2-admin|adminservice|services' + SL + r'(?:version|listservices))|druid' + SL + r'(?:index|login)|nacos' + SL + r'v1' + SL + r'auth|h2-console|_ignition' + SL + r'execute-solution|telescope' + SL + r'requests|server-status|server-info|phpinfo' + DOT + r'php|info' + DOT + r'php|test' + DOT + r'php|cgi-bin' + SL + r'(?:php|test-cgi|printenv|bash|sh)|vendor' + SL + r'phpunit|eval-stdin' + DOT + 'php|boaform|hnap1|gponform|setup' + DOT + r'cgi|tmui' + SL + r'|mgmt' + SL + r'tm' + SL + r'|remote' + SL + r'login|wls-wsat|_async|uddiexplorer|bea_wls|ws_utc|actuator|wp-admin' + SL + r'(?:install|setup-config)' + DOT + r'php|elmah' + DOT + 'axd|trace' + DOT + r'axd|cgi-bin' + SL + r'luci|hedwig' + DOT + r'cgi|phpunit|xxl-job-admin|seeyon' + SL + r'htmlofficeservlet|ecp' + SL + r'default\.flt|owa' + SL + r'auth' + SL + r'x\.js|autodiscover' + SL + r'autodiscover' + DOT + r'json|mifs' + SL + r'|dana-na' + SL + r'|vpns' + SL + r'|global-protect' + SL + r'login|ui' + SL + r'vropspluginui|cgi-bin' + SL + r'(?:admin|config|status)' + DOT + r'cgi)',
+  PATH + r'/(?:c99|c100|r57|r00t|b374k|indoxploit|filesman|phpspy|jspspy|aspxspy|webshell|shell|cmd|backdoor|spy|k8|xise|chopper|caidao|behinder|godzilla|antsword|tunnel|regeorg|neo-regeorg|tunna|sh3ll|hack|hacked|hacker|hax|priv8|bypass|symlink|sym|mini|up|upl|uploader|x|xx|xxx|a|aa|muma|dama|xiaoma|yijuhua|diaosi|conn|lol|0x|404|leaf|marijuana|wp-beta|ups|inject|fox|madspot|mad|pwn|pwned|owned|r0ot|gecko|wsoshell|simple-backdoor|cmdasp|cmdjsp|jspshell|aspshell|phpshell)' + DOT + r'(?:php|php3|php4|php5|php7|phtml|jsp|jspx|asp|aspx|asa|cer|ashx|asmx|cfm|cgi|pl)' + alt(SP1, QM, r'$', SL, r'&'),
+  PATH + r'/(?:wso|shell|cmd|alfa)[a-z0-9._]{0,8}' + DOT + r'(?:php|php3|php4|php5|php7|phtml|jsp|jspx|asp|aspx|asa|cer|ashx|asmx|cfm|cgi|pl)' + alt(SP1, QM, r'$', SL, r'&'),
+  PATH + r'/[0-9]{1,4}(?:\.|%2e)(?:php|php3|php4|php5|php7|phtml|jsp|jspx|asp|aspx|asa|cer|ashx|asmx|cfm|cgi|pl)' + alt(SP1, QM, r'$', SL, r'&'),
   PATH + r'\.(?:asp|aspx|asa|cer|cdx|php\d?|jsp)' + alt(SEMI, r'%3b') + r'[^/?\s]{0,40}?' + DOT + r'(?:jpe?g|gif|png|txt|html?|bmp|ico)',
   PATH + r'/[a-z0-9_-]{1,40}' + DOT + r'(?:asp|asa|cer|cdx)' + SL + r'[^?\s]{1,60}?' + DOT + r'(?:jpe?g|gif|png|txt)',
   PATH + r'\.(?:jpe?g|gif|png|txt|ico|bmp)' + SL + r'[a-z0-9_-]{0,20}' + DOT + r'php' + alt(SP1, QM, r'$'),
@@ -530,6 +710,10 @@ slot6 = top(
   PATH + r'/(?:\.well-known|wp-admin/(?:css|images|js|maint|network|user)|wp-includes/(?:css|images|fonts|id3|text|pomo|certificates|blocks|widgets|customize|assets)|aspnet_client|css|fonts)/[^?\s]{0,120}?\.(?:php\d?|phtml|phar|aspx|ashx|asmx|jsp|jspx|cer|asa)' + alt(SP1, QM, r'$', r'/'),
   PATH + r'/(?:alfa_data|alfacgiapi|alfa_shell|\.tmb|wso[0-9]{0,8}\.php|xleet|lufix|gel4y|moon\.php|marijuana|priv8|bypass\.php|indoxploit|xsec|0byte|tinyfilemanager|wp-filemanager|filemanager\.php|fm\.php|mini\.php|class-wp-page-[a-z0-9]{1,6}\.php|about\.php7)' + alt(SL, r'\.', SP1, QM, r'$'),
   PATH + r'/(?:docker-compose(?:\.[a-z]{1,12})?\.ya?ml|sftp-config\.json|appsettings(?:\.[a-z]{1,12})?\.json|parameters\.ya?ml|secrets?\.(?:json|ya?ml|txt)|credentials(?:\.json)?|id_[rd]sa|phpunit\.xml|local\.xml|settings\.local\.php|laravel\.log|debug\.log|error_log|npm-debug\.log|\.env\.[a-z]{2,12}|config/database\.yml|app/etc/local\.xml|storage/logs/laravel\.log)' + alt(SP1, QM, r'$'),
+  # web shells by name at any folder, with versions, spaces and suffixes
+  PATH + r'/(?:c99|c100|r57|wso|b374k|r00t|indoxploit|alfa|webadmin|phpspy|jspspy|aspxspy|antsword|behinder|godzilla|k8|sh3ll)[a-z0-9 ._()+%-]{0,30}?' + DOT + r'(?:php\d?|phtml|jsp|jspx|asp|aspx|asa|cer|ashx|cfm|pl|cgi)' + alt(SP1, QM, r'$', SL, r'&'),
+  PATH + r'/[a-z0-9_-]{0,20}(?:shell|webshell|backdoor)[a-z0-9 ._()+%-]{0,20}?' + DOT + r'(?:jsp|jspx|asp|aspx|asa|cer|ashx|php\d?|phtml|cfm|pl|cgi)' + alt(SP1, QM, r'$', SL, r'&'),
+  PATH + r'/cmd[a-z0-9_-]{0,12}' + DOT + r'(?:aspx?|jsp|jspx|php\d?|ashx|asa|cer|cfm)' + alt(SP1, QM, r'$', SL, r'&'),
   r'autodiscover' + DOT + r'json' + QM + AT, r'/mapi/nspi', r'/ecp/[a-z0-9]{1,4}\.js',
   r'::\$data', PATH + r'\.(?:php\d?|phtml|jsp|aspx?)' + DOT + r'(?:jpe?g|gif|png)' + alt(SP1, QM, r'$'),
   r'[?&](?:cmd|exec|command|execute|shell|cmdline|run)' + EQ + SPS + r'(?:ls|dir|id|whoami|cat|uname|pwd|wget|curl|net' + SPP + r'user|echo|ipconfig|ifconfig|type|ping|cd|ps|netstat|systeminfo|tasklist|hostname|bash|sh|nc|powershell|cmd)' + alt(SP1, r'$', r'&', SEMI, PIPE, DQ, r'%00'),
@@ -545,7 +729,7 @@ slot7 = top(
   WB + r'insert' + SPP + r'into' + SPP, WB + r'delete' + SPP + r'from' + SPP, WB + r'drop' + SPP + r'(?:table|database|schema|view|procedure|function|user)' + WE, WB + r'update' + SPP + r'[a-z0-9_.`]{1,40}' + SPP + r'set' + SPP + r'[a-z_]{1,30}' + SPS + EQ, WB + r'union' + SQPL + r'(?:all' + SQPL + r')?select' + WE, WB + r'(?:truncate|alter)' + SPP + r'table',
   WB + r'(?:exec|execute)' + SPP + r'[a-z_]{1,10}(?:_|\.)', WB + r'(?:xp|sp)_[a-z]{3,30}',
   WB + r'(?:ascii|substring|substr|mid|length|ord|hex|unhex|char|chr|concat|version|database|user|schema|count|cast|convert|nullif|coalesce|ifnull|isnull|md5|sha1|rand|floor|bin|conv|instr|locate|greatest|least|sleep|benchmark|if|iif|elt|make_set|field|json_extract|pg_sleep|current_user|session_user|system_user|suser_sname|db_name|object_name|col_name|host_name|len|datalength|quotename|replace|repeat|reverse|space|lpad|rpad|trim|soundex|unicode|nchar|varchar|row_count|found_rows|last_insert_id|uuid)' + SPS + LP + SPS + r'(?:\d|' + ANYQ + r'|select|' + AT + r'|0x|' + RP + r'|char|[a-z_]+' + SPS + LP + r')',
-  r'(?:[=,\s+]|%20|%2c|%3d)0x[0-9a-f]{8,}', AT + AT + r'[a-z]{3,}', r'(?:\d|' + ANYQ + r'|' + RP + r')' + SPS + r'(?:--|' + HASH + r'|/\*|;%00)',
+  r'(?:[=,\s+]|%20|%2c|%3d)0x[0-9a-f]{8,}', AT + AT + r'[a-z]{3,}', r'(?:\d|' + ANYQ + r'|' + RP + r')' + SPSB + r'(?:--|' + HASH + r'|/\*|;%00)',
   WB + r'(?:or|and)' + SPP + r'\d+' + SPS + r'(?:' + EQ + r'|' + LT + r'|' + GT + r'|' + BANG + EQ + r')' + SPS + r'\d+',
   WB + r'(?:order|group)' + SPP + r'by' + SPP + r'(?:\d+|[a-z_]{1,30}' + SPP + r'(?:asc|desc))' + SPS + alt('--', HASH, r'/\*', r'%00', SEMI),
   WB + r'(?:waitfor' + SPP + r'(?:delay|time)|sysdate' + SPS + LP + r'|rownum|limit' + SPP + r'\d+' + SPS + COMMA + SPS + r'\d+|offset' + SPP + r'\d+)' + WE,
@@ -566,18 +750,21 @@ slot8 = top(
   r'%(?:25){0,3}00', r'%c0%(?:ae|af|2e|2f|5c|bc|be|a7|a2|80|8a)', r'%c1%(?:9c|1c|af|8e|81|bf|pc)', r'%e0%80%(?:ae|af|bc|be)', r'%f0%80%80', r'%u00[0-9a-f]{2}', r'%u(?:2215|2216|2024|ff0e|ff0f|ff1c|ff1e|02c2|2044|2025)',
   r'%25(?:2[0-9a-f]|3[0-9a-f]|5[bcdf]|7[bcde]|0[0-9a-f]|1[0-9a-f]|c[01]|e0|u00|25)',
   r'(?:%(?:4[1-9a-f]|5[0-9a]|6[1-9a-f]|7[0-9a]|3[0-9])){2,}',
-  alt(SEMI, BT, AMP + AMP, DOL + LP, NL) + SPS + r'(?:' + CMD_SOLO + r'|' + CMD_ARG + r')' + WE,
+  alt(SEMI, BT, AMP + AMP, DOL + LP, NL) + SPSB + r'(?:' + CMD_SOLO + r'|' + CMD_ARG + r')' + WE,
   WB + r'(?:wget|curl|nc|ncat|netcat|ping|nslookup|powershell|perl|python[23]?|php|ruby|bash|sh|telnet|tftp|certutil|bitsadmin)' + SPP + r'(?:-[a-z]|https?' + COLON + r'|' + SL + r')',
-  SL + r'(?:tmp|dev' + SL + r'(?:shm|null|tcp|udp)|bin|sbin|usr' + SL + r'bin)' + alt(SL, SEMI, PIPE, r'$'), WB + r'(?:useradd|mkfifo|xterm|busybox)' + WE, DOL + r'ifs', PIPE + SPS + CMD_SOLO + alt(SPS + PIPE, r'$', r'&', SP1), ANYQ + SPS + r'(?:uname|whoami|ifconfig|ipconfig|netstat|systeminfo|tasklist|hostname)' + SPS + ANYQ, DOL + LP, DOL + LB, r'(?:%|%25)' + LB, LB + LB, r'\[\[',
+  SL + r'(?:tmp|dev' + SL + r'(?:shm|null|tcp|udp)|bin|sbin|usr' + SL + r'bin)' + alt(SL, SEMI, PIPE, r'$'), WB + r'(?:useradd|mkfifo|busybox)' + WE, WB + r'xterm' + SPP + r'-display', DOL + r'ifs', PIPE + SPS + CMD_SOLO + alt(SPS + PIPE, r'$', r'&', SP1), ANYQ + SPS + r'(?:uname|whoami|ifconfig|ipconfig|netstat|systeminfo|tasklist|hostname)' + SPS + ANYQ, DOL + LP, DOL + LB, r'(?:%|%25)' + LB, LB + LB, r'\[\[',
   WB + r'getclass' + WE, DOT + r'exec' + SPS + LP, WB + r'(?:ldap|rmi|iiop|corba|dns)' + COLON + SL + SL,
   r'^(?:trace|track|debug|propfind|proppatch|mkcol|connect|copy|move|lock|unlock|search|pri|index)' + WE,
-  r'(?:' + EQ + r'|^)' + SPS + r'(?:https?|ftps?)' + COLON + SL + SL + r'(?:\d{1,3}' + DOT + r'){3}\d{1,3}', r'(?:' + EQ + r'|^)' + SPS + SL + SL + r'[a-z0-9]', r'(?:' + EQ + r'|^)' + SPS + r'(?:https?|ftps?)' + COLON + SL + SL + r'[^&\s"]{0,120}?' + DOT + r'(?:txt|php\d?|asp|sh|pl|jsp|cgi|exe|py|dat)' + alt(QM, r'$', r'&', SP1),
+  r'(?:' + EQ + SPS + r'|^' + SPSB + r')' + r'(?:https?|ftps?)' + COLON + SL + SL + r'(?:\d{1,3}' + DOT + r'){3}\d{1,3}', r'(?:' + EQ + SPS + r'|^' + SPSB + r')' + SL + SL + r'[a-z0-9]', r'(?:' + EQ + SPS + r'|^' + SPSB + r')' + r'(?:https?|ftps?)' + COLON + SL + SL + r'[^&\s"]{0,120}?' + DOT + r'(?:txt|php\d?|asp|sh|pl|jsp|cgi|exe|py|dat)' + alt(QM, r'$', r'&', SP1),
   PATH + r'/\.(?!well-known)[a-z_][a-z0-9_-]{1,30}' + alt(SL, SP1, QM, r'$'),
   PATH + r'/(?:images?|img|static|assets|files|media|data|cache|backup)/[^?\s]{0,120}?\.(?:php\d?|phtml|phar|aspx|ashx|jsp|jspx|cgi|pl)' + alt(SP1, QM, r'$', r'/'),
-  PATH + r'\.(?:bak|old|orig|swp|swo|save|tmp|temp|backup|copy|sql|mdb|db|sqlite|log|ini|conf|cfg|inc|dist|pem|key|p12|pfx|jks|keystore|dump|tar|tgz|rar|7z|war|ear|bat|ps1|vbs|sh|env|yml|yaml|properties|config|htaccess|htpasswd|git|svn|ds_store|lock|cache)' + alt(SP1, QM, r'$'),
-  PATH + r'/(?:phpinfo|fckeditor|ckfinder|ewebeditor|kindeditor|ueditor|elfinder|filemanager|webdav|shell|heapdump|jmx|druid|nacos|myadmin|dbadmin|pma|sqladmin|webadmin|manager|jmx-console|axis2|solr|jenkins|hudson|cgi-bin' + SL + r'(?:test|php|printenv))' + WE + alt(SL, r'\.', SP1, QM, r'$'),
-  r'(?:' + EQ + r'|' + SL + r')' + SPS + r'(?:etc|proc|windows|winnt|boot' + DOT + r'ini|win' + DOT + r'ini)' + alt(SL, r'$', r'&'), 
+  PATH + r'\.(?:bak|old|orig|swp|swo|save|tmp|temp|backup|copy|sql|mdb|db|sqlite|ini|cfg|inc|dist|pem|key|p12|pfx|jks|keystore|dump|tar|tgz|rar|war|ear|bat|ps1|vbs|env|yml|yaml|properties|config|htaccess|htpasswd|git|svn|ds_store|lock|cache)' + alt(SP1, QM, r'$'),
+  PATH + r'/(?:phpinfo|fckeditor|ckfinder|ewebeditor|kindeditor|ueditor|elfinder|filemanager|webdav|heapdump|jmx|druid|nacos|myadmin|dbadmin|pma|sqladmin|webadmin|manager|jmx-console|axis2|solr|jenkins|hudson|cgi-bin' + SL + r'(?:test|php|printenv))' + WE + alt(SL, r'\.', SP1, QM, r'$'),
+  r'(?:' + EQ + r'|' + SL + r')' + SPSB + r'(?:(?:etc|proc|windows|winnt)' + SL + r'|boot' + DOT + r'ini|win' + DOT + r'ini)', 
   DOT + r'(?:php\d?|phtml|asp|aspx|asa|cer|cgi|pl|sh|exe|dll)' + alt(SEMI, r'%20', r'::'),
+  # a value that ends in a line break, empty quotes inside a word, $ {..}
+  EQ + r'[^&\s]{1,200}?' + E('(?:0a|0d)') + r'(?=&|\s|$)',
+  r'[a-z](?:' + Q + Q + r'|' + DQ + DQ + r'|' + BT + BT + r'|<\(\))[a-z]', DOL + SPP + LB,
 )
 
 
