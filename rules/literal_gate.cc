@@ -442,6 +442,7 @@ struct Info {
   std::optional<LiteralSet> exact;
   std::optional<LiteralSet> required;
   LiteralSet prefix{std::string()};
+  LiteralSet ending{std::string()};  // like prefix, for the last bytes of a non-empty match
   bool nullable = true;
   std::optional<LiteralSet> ahead;
 };
@@ -523,6 +524,34 @@ std::optional<LiteralSet> PrefixProduct(const LiteralSet& a, const LiteralSet& b
   return out;
 }
 
+// Every string of a·b cut to its last kPrefixBytes; nullopt when that set is too large.
+std::optional<LiteralSet> EndProduct(const LiteralSet& a, const LiteralSet& b) {
+  LiteralSet out;
+  for (const std::string& y : b) {
+    if (y.size() >= kPrefixBytes) {
+      out.insert(y.substr(y.size() - kPrefixBytes));
+      continue;
+    }
+    for (const std::string& x : a) {
+      const std::string joined = x + y;
+      out.insert(joined.size() > kPrefixBytes ? joined.substr(joined.size() - kPrefixBytes)
+                                              : joined);
+      if (out.size() > kMaxPrefixSet) return std::nullopt;
+    }
+  }
+  return out;
+}
+
+// Every string of a·b, whole; nullopt when too many.
+std::optional<LiteralSet> JoinedProduct(const LiteralSet& a, const LiteralSet& b) {
+  if (a.size() * b.size() > kMaxPrefixSet) return std::nullopt;
+  LiteralSet out;
+  for (const std::string& x : a) {
+    for (const std::string& y : b) out.insert(x + y);
+  }
+  return out;
+}
+
 class Analyser {
  public:
   Analyser(const Parser& parser, const LiteralFrequencies* frequencies)
@@ -572,6 +601,8 @@ class Analyser {
       info.nullable = whole.erase(std::string()) != 0;
       std::optional<LiteralSet> cut = PrefixProduct(LiteralSet{std::string()}, whole);
       info.prefix = cut ? std::move(*cut) : LiteralSet{std::string()};
+      std::optional<LiteralSet> end = EndProduct(LiteralSet{std::string()}, whole);
+      info.ending = end ? std::move(*end) : LiteralSet{std::string()};
     }
     return info;
   }
@@ -602,6 +633,30 @@ class Analyser {
       }
       out[i] = std::move(prefix);
       rest_nullable = rest_nullable && kid.nullable;
+    }
+    return out;
+  }
+
+  // For every i, strings one of which a non-empty match of kids[..i) ends with: the mirror
+  // of SuffixPrefixes, without look-arounds.
+  static std::vector<LiteralSet> PrefixEndings(const std::vector<Info>& kids) {
+    std::vector<LiteralSet> out(kids.size() + 1);
+    bool left_nullable = true;  // kids[..i) may match empty
+    for (std::size_t i = 0; i < kids.size(); ++i) {
+      const Info& kid = kids[i];
+      const LiteralSet& left = out[i];
+      LiteralSet ending = kid.ending;
+      if (kid.exact && !kid.ending.count(std::string())) {
+        LiteralSet whole = *kid.exact;
+        whole.erase(std::string());
+        LiteralSet heads = left;
+        if (left_nullable) heads.insert(std::string());
+        if (std::optional<LiteralSet> joined = EndProduct(heads, whole)) ending = *joined;
+      }
+      if (kid.nullable) ending.insert(left.begin(), left.end());
+      if (ending.size() > kMaxPrefixSet) ending = LiteralSet{std::string()};
+      out[i + 1] = std::move(ending);
+      left_nullable = left_nullable && kid.nullable;
     }
     return out;
   }
@@ -647,8 +702,23 @@ class Analyser {
       suffix_nullable = suffix_nullable && kids[i].nullable;
       if (!suffix_nullable) info.required = Better(std::move(info.required), suffixes[i]);
     }
+    // Where the kids before a point cannot match empty, the last bytes of their match and
+    // the first bytes of what follows occur together.
+    const std::vector<LiteralSet> endings = PrefixEndings(kids);
+    bool left_nullable = true;
+    for (std::size_t j = 1; j <= kids.size(); ++j) {
+      left_nullable = left_nullable && kids[j - 1].nullable;
+      if (left_nullable || endings[j].count(std::string())) continue;
+      bool right_nullable = true;
+      for (std::size_t k = j; k < kids.size(); ++k)
+        right_nullable = right_nullable && kids[k].nullable;
+      LiteralSet heads = suffixes[j];
+      if (right_nullable) heads.insert(std::string());
+      info.required = Better(std::move(info.required), JoinedProduct(endings[j], heads));
+    }
     info.nullable = suffix_nullable;
     info.prefix = suffixes.empty() ? LiteralSet{std::string()} : suffixes[0];
+    info.ending = endings.back();
     if (all_exact) info.exact = std::move(all);
     return info;
   }
@@ -661,11 +731,15 @@ class Analyser {
     bool required_ok = true;
     LiteralSet prefix;
     bool prefix_ok = true;
+    LiteralSet ending;
+    bool ending_ok = true;
     bool nullable = false;
     for (const std::size_t kid : node.kids) {
       const Info one = Analyse(kid);
       prefix.insert(one.prefix.begin(), one.prefix.end());
       prefix_ok = prefix_ok && prefix.size() <= kMaxPrefixSet;
+      ending.insert(one.ending.begin(), one.ending.end());
+      ending_ok = ending_ok && ending.size() <= kMaxPrefixSet;
       nullable = nullable || one.nullable;
       if (exact_ok && one.exact && exact.size() + one.exact->size() <= kMaxExact) {
         exact.insert(one.exact->begin(), one.exact->end());
@@ -683,6 +757,7 @@ class Analyser {
     if (exact_ok) info.exact = std::move(exact);
     if (required_ok) info.required = std::move(required);
     if (prefix_ok) info.prefix = std::move(prefix);
+    if (ending_ok) info.ending = std::move(ending);
     info.nullable = nullable;
     return info;
   }
@@ -692,6 +767,7 @@ class Analyser {
     Info info;
     // A non-empty match starts with a non-empty copy.
     info.prefix = inner.prefix;
+    info.ending = inner.ending;
     info.nullable = node.min == 0 || inner.nullable;
     if (node.min >= 1) info.required = Better(inner.required, inner.exact);
     if (node.min >= 2 && inner.exact) {

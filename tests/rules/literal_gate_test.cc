@@ -59,7 +59,7 @@ const AnalysisCase kAnalysisCases[] = {
     {"(?:ab){0,3}", {}},
     {"x{0,3}", {}},
     {"(?:ab)*", {}},
-    {"(?:ab)+c", {"ab"}},
+    {"(?:ab)+c", {"abc"}},
     // Classes of up to four characters expand; wider or negated ones do not.
     {"[ab]cd", {"acd", "bcd"}},
     {"[a-z]cd", {"cd"}},
