@@ -1,7 +1,7 @@
 #pragma once
 
 // Internal to rules/: the PCRE2 handles and the options shared by IsMatch and
-// CompiledPattern, so that both compile and match the same way.
+// CompiledRuleSet, so that both compile and match the same way.
 
 #ifndef PCRE2_CODE_UNIT_WIDTH
 #define PCRE2_CODE_UNIT_WIDTH 8

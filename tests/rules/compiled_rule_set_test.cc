@@ -10,6 +10,7 @@
 
 #include "rules/is_match.h"
 #include "rules/new_des.h"
+#include "rules/rule_slots.h"
 #include "tests/rules/match_cases.h"
 
 namespace ostrel {
@@ -99,6 +100,19 @@ TEST(CompiledRuleSetTest, LimitIsReportedWhenNoSlotMatches) {
   const RuleVerdict verdict = rules.Test(subject, scratch);
   EXPECT_TRUE(verdict.matched());
   EXPECT_EQ(verdict.slot, 1U);
+}
+
+// The set keeps its own copies of the cipher texts, deciphers with the key it was given,
+// and takes the gate built with the program only for the stored slots under the stored key.
+TEST(CompiledRuleSetTest, OwnCopiesOtherKeysAndTheStoredGate) {
+  std::vector<std::string> hex = {EncryptToHexText("union.*select", "another key")};
+  std::vector<std::string_view> views(hex.begin(), hex.end());
+  const CompiledRuleSet rules(views, 1, "another key");
+  hex.assign(1, std::string(hex[0].size(), '0'));
+  RuleScratch scratch = rules.MakeScratch();
+  EXPECT_TRUE(rules.Test("get /?q=union all select 1 http/1.1", scratch).matched());
+  EXPECT_FALSE(rules.uses_stored_gate());
+  EXPECT_TRUE(CompiledRuleSet(StoredRuleSlots(), 6).uses_stored_gate());
 }
 
 }  // namespace

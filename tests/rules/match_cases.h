@@ -1,7 +1,7 @@
 #pragma once
 
 // Pattern/subject pairs with their expected answer under the run's match options, shared
-// by the IsMatch and Matcher suites.
+// by the IsMatch and CompiledRuleSet suites.
 
 #include <string_view>
 
