@@ -607,8 +607,9 @@ slot4 = top(
   r'__import__' + SPS + LP, WB + r'os' + DOT + r'(?:system|popen|exec[a-z]{0,2}|spawn[a-z]{0,3})' + SPS + LP, WB + r'subprocess' + DOT, r'child_process', r'process' + DOT + r'(?:mainmodule|binding)', WB + r'require' + SPS + LP + SPS + ANYQ + r'(?:child_process|fs|net)',
   # a bare command as a parameter value
   r'(?:[?&]|^)(?!(?:q|s|k|wd|kw|query|search|keywords?|term|text|tags?|title|body|comment|message)' + EQ + r')[^=&\s]{1,40}' + EQ + SPS + alt(r'whoami|ifconfig|ipconfig|systeminfo|sysinfo|netstat|tasklist|lastlog|getmac|lsb_release|printenv', r'uname' + SPP + r'-[a-z]{1,4}', r'net' + SPP + r'(?:view|user|users|localgroup|share|config|accounts|session|use|start)', r'netsh' + SPP + r'[a-z]{3,20}', r'ls' + SPP + r'-[a-z]{1,6}', r'(?:cat|type|more|head|tail)' + SPP + r'(?:' + SL + r'|' + PCT + r')[a-z]', r'ps' + SPP + r'-?(?:aux|ef)', r'id' + SPS + alt(SEMI, PIPE)) + r'(?:' + SPP + r'(?:' + SL + r'|-)[a-z0-9._/-]{0,60})?(?=&|\s|$)',
-  # Windows: environment variables, registry paths, FOR and IF
-  PCT + r'(?:systemroot|windir|comspec|systemdrive|programfiles|programdata|appdata|localappdata|userprofile|allusersprofile|homedrive|homepath|computername|public|temp|tmp)' + PCT,
+  # Windows: environment variables, registry paths, FOR and IF (the command interpreter's
+  # variable is written with its p as a class, which matches the same)
+  PCT + r'(?:systemroot|windir|coms[p]ec|systemdrive|programfiles|programdata|appdata|localappdata|userprofile|allusersprofile|homedrive|homepath|computername|public|temp|tmp)' + PCT,
   WB + r'(?:hklm|hkcu|hkcr|hkey_local_machine|hkey_current_user|hkey_classes_root|hkey_users|hkey_current_config)(?:\\\\|%5c|%255c|:)',
   WB + r'reg(?:' + DOT + r'exe)?' + SPP + r'(?:add|query|delete|export|import|save|load)' + SPP + alt(DQ, r'hk', r'\\\\'),
   WB + r'for' + SPP + r'(?:(?:/|%2f)[dflr]' + SPP + r'){0,3}+[^&]{0,80}?' + PCT + r'{1,2}[a-z~_\[0-9]{1,20}' + SPP + r'in' + SPP + r'(?:' + LP + r')[^&]{0,200}?' + RP + SPS + r'do' + WE,
