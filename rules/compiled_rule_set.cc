@@ -48,6 +48,9 @@ struct CompiledRuleSet::Slot {
 struct CompiledRuleSet::Gate {
   std::unique_ptr<LiteralGate> literals;  // null: every slot is tested
   bool stored = false;
+  // For the stored gate: the stored slot each of the set's slots is; empty when the set's
+  // slots are the stored ones in their order.
+  std::vector<std::size_t> stored_index;
 };
 
 struct RuleScratch::State {
@@ -95,14 +98,23 @@ const CompiledRuleSet::Slot& CompiledRuleSet::Compiled(std::size_t index) const 
   return slot;
 }
 
-std::unique_ptr<LiteralGate> CompiledRuleSet::StoredGate() const {
+std::unique_ptr<LiteralGate> CompiledRuleSet::StoredGate(
+    std::vector<std::size_t>& stored_index) const {
   const StoredRuleGate& stored = StoredRuleGateData();
-  if (slot_count_ > stored.slot_fingerprints.size()) return nullptr;
+  if (slot_count_ > 32) return nullptr;
+  bool in_order = true;
+  stored_index.clear();
   for (std::size_t index = 0; index < slot_count_; ++index) {
-    if (SlotFingerprint(key_text_, slots_[index].cipher_text) != stored.slot_fingerprints[index]) {
-      return nullptr;
-    }
+    const std::uint64_t fingerprint = SlotFingerprint(key_text_, slots_[index].cipher_text);
+    const auto found =
+        std::find(stored.slot_fingerprints.begin(), stored.slot_fingerprints.end(), fingerprint);
+    if (found == stored.slot_fingerprints.end()) return nullptr;
+    const auto at = static_cast<std::size_t>(found - stored.slot_fingerprints.begin());
+    if (at >= 32) return nullptr;
+    in_order = in_order && at == index;
+    stored_index.push_back(at);
   }
+  if (in_order) stored_index.clear();
   // Null as well when this CPU cannot run the stored database.
   return LiteralGate::Load(stored.database, stored.always_slots, stored.gated_slots);
 }
@@ -110,7 +122,7 @@ std::unique_ptr<LiteralGate> CompiledRuleSet::StoredGate() const {
 const CompiledRuleSet::Gate& CompiledRuleSet::PreparedGate() const {
   std::call_once(gate_once_, [&] {
     auto gate = std::make_unique<Gate>();
-    gate->literals = StoredGate();
+    gate->literals = StoredGate(gate->stored_index);
     if (gate->literals) {
       gate->stored = true;
       gate_ = std::move(gate);
@@ -145,6 +157,14 @@ RuleVerdict CompiledRuleSet::Test(std::string_view subject, RuleScratch& scratch
   if (const Gate& gate = PreparedGate(); gate.literals) {
     if (!state.gate) state.gate.emplace(gate.literals->MakeScratch());
     candidates = gate.literals->Candidates(subject, *state.gate);
+    if (!gate.stored_index.empty()) {
+      // Some of the stored slots, or in another order: each slot's bit from its stored one.
+      const std::uint32_t stored = candidates;
+      candidates = 0;
+      for (std::size_t index = 0; index < gate.stored_index.size(); ++index) {
+        candidates |= ((stored >> gate.stored_index[index]) & 1U) << index;
+      }
+    }
   }
   bool limited = false;
   for (std::size_t index = 0; index < slot_count_; ++index) {

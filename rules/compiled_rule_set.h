@@ -12,6 +12,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "rules/new_des.h"
 
@@ -69,14 +70,15 @@ class CompiledRuleSet {
 
   std::size_t slot_count() const { return slot_count_; }
 
-  // Whether the set gates its slots with the literal database built with the program (its
-  // slots are the stored ones and this CPU runs that database) rather than one built now.
+  // Whether the set gates its slots with the literal database built with the program (each
+  // of its slots is one of the stored ones, in any order, and this CPU runs that database)
+  // rather than one built now.
   bool uses_stored_gate() const;
 
  private:
   struct Slot;
   struct Gate;
-  std::unique_ptr<LiteralGate> StoredGate() const;
+  std::unique_ptr<LiteralGate> StoredGate(std::vector<std::size_t>& stored_index) const;
   const Slot& Compiled(std::size_t index) const;
   const Gate& PreparedGate() const;
 

@@ -447,6 +447,9 @@ struct Info {
   std::optional<LiteralSet> ahead;
 };
 
+// What every literal of a set costs the scan, beside how often it occurs.
+constexpr double kLiteralCost = 1e-6;
+
 bool IsCommonByte(unsigned char c) {
   return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
          std::string_view("/.=&%+ _-?:,;#~").find(static_cast<char>(c)) != std::string_view::npos;
@@ -466,7 +469,7 @@ std::optional<double> Cost(const LiteralSet& set, const LiteralFrequencies* freq
     double p = text.size() == 1 ? 16.0 : text.size() == 2 ? 4.0 : 1.0;
     for (const char c : text) p *= IsCommonByte(static_cast<unsigned char>(c)) ? 0.08 : 0.02;
     if (frequencies != nullptr) p = frequencies->Rate(text) + 0.01 * p;
-    total += p + 1e-6;  // every literal costs the scan a little
+    total += p + kLiteralCost;
   }
   return total;
 }
@@ -709,12 +712,15 @@ class Analyser {
     for (std::size_t j = 1; j <= kids.size(); ++j) {
       left_nullable = left_nullable && kids[j - 1].nullable;
       if (left_nullable || endings[j].count(std::string())) continue;
+      // The last bytes alone, for when what follows adds too many strings to join.
+      info.required = Better(std::move(info.required), endings[j]);
       bool right_nullable = true;
       for (std::size_t k = j; k < kids.size(); ++k)
         right_nullable = right_nullable && kids[k].nullable;
       LiteralSet heads = suffixes[j];
       if (right_nullable) heads.insert(std::string());
       info.required = Better(std::move(info.required), JoinedProduct(endings[j], heads));
+      info.required = Better(std::move(info.required), JoinedWhereCheaper(endings[j], heads));
     }
     info.nullable = suffix_nullable;
     info.prefix = suffixes.empty() ? LiteralSet{std::string()} : suffixes[0];
@@ -817,6 +823,38 @@ class Analyser {
     // A result cut short by a recursion guard is weaker, never wrong, so it may be kept.
     memo_.emplace(name, info);
     return info;
+  }
+
+  // Strings one of which every subject holds where a match ending in one of `ends` is
+  // followed by one starting with one of `heads`: per head, the head alone or joined to
+  // every ending, whichever costs less. Too many to join whole, the common heads may still
+  // be joined while the rare ones stand alone.
+  std::optional<LiteralSet> JoinedWhereCheaper(const LiteralSet& ends,
+                                               const LiteralSet& heads) const {
+    LiteralSet out;
+    // Each literal costs at least kLiteralCost: a head alone that costs no more than that
+    // many is kept without pricing the join.
+    const double least_joined = static_cast<double>(ends.size()) * kLiteralCost;
+    for (const std::string& head : heads) {
+      const std::optional<double> alone_cost =
+          head.empty() ? std::nullopt : Cost(LiteralSet{head}, frequencies_);
+      if (alone_cost && *alone_cost <= least_joined) {
+        out.insert(head);
+        if (out.size() > kMaxGateLiterals) return std::nullopt;
+        continue;
+      }
+      LiteralSet joined;
+      for (const std::string& end : ends) joined.insert(end + head);
+      const std::optional<double> joined_cost = Cost(joined, frequencies_);
+      if (!joined_cost && !alone_cost) return std::nullopt;
+      if (alone_cost && (!joined_cost || *alone_cost <= *joined_cost)) {
+        out.insert(head);
+      } else {
+        out.insert(joined.begin(), joined.end());
+      }
+      if (out.size() > kMaxGateLiterals) return std::nullopt;
+    }
+    return out;
   }
 
   std::optional<LiteralSet> Better(std::optional<LiteralSet> a, std::optional<LiteralSet> b) const {

@@ -113,6 +113,17 @@ TEST(CompiledRuleSetTest, OwnCopiesOtherKeysAndTheStoredGate) {
   EXPECT_TRUE(rules.Test("get /?q=union all select 1 http/1.1", scratch).matched());
   EXPECT_FALSE(rules.uses_stored_gate());
   EXPECT_TRUE(CompiledRuleSet(StoredRuleSlots(), 6).uses_stored_gate());
+  // Some stored slots, out of their order: the stored gate still, each slot's own bit.
+  const std::string_view reversed[] = {StoredRuleSlots()[3], StoredRuleSlots()[0]};
+  const CompiledRuleSet some(reversed, 2);
+  RuleScratch some_scratch = some.MakeScratch();
+  EXPECT_TRUE(some.uses_stored_gate());
+  const RuleVerdict sql = some.Test("get /?q=1%27%20or%20%271%27=%271 http/1.1", some_scratch);
+  ASSERT_TRUE(sql.matched());
+  EXPECT_EQ(sql.slot, 1u);
+  const RuleVerdict command = some.Test("get /?h=x;cat%20/etc/passwd http/1.1", some_scratch);
+  ASSERT_TRUE(command.matched());
+  EXPECT_EQ(command.slot, 0u);
 }
 
 }  // namespace

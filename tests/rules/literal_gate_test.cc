@@ -104,6 +104,20 @@ TEST(RequiredLiteralsTest, PrefersWhatTheSampleLacks) {
   EXPECT_EQ(RequiredLiterals("abc.{0,5}xyz", &frequencies), std::vector<std::string>{"xyz"});
 }
 
+// A word ordinary paths hold is joined to what must precede it, a rare one stands alone;
+// the last bytes before a part too varied to join are kept on their own.
+TEST(RequiredLiteralsTest, JoinsOnlyTheCommonWords) {
+  const std::vector<std::string> sample = {"get /news/detail http/1.1", "get /index.php http/1.1"};
+  const LiteralFrequencies frequencies(sample);
+  const std::vector<std::string> words = {"%3dtail", "+tail", "=tail", "whoami"};
+  EXPECT_EQ(RequiredLiterals("(?:=|%3d)\\+*+(?:tail|whoami)", &frequencies), words);
+  const std::optional<std::vector<std::string>> ends =
+      RequiredLiterals("[0-9]\\.php(?:[a-j][a-j]|$)", &frequencies);
+  ASSERT_TRUE(ends.has_value());
+  EXPECT_EQ(ends->size(), 10u);
+  EXPECT_EQ(ends->front(), "0.php");
+}
+
 std::string LowerAscii(std::string text) {
   for (char& c : text) {
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');

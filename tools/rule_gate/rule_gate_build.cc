@@ -1,10 +1,10 @@
 // Builds the literal gate of the stored rule slots for any CPU and writes it as a C++
 // source that embeds the database (rules/stored_rule_gate.h). Run by the build.
-// Usage: rule-gate-build OUTPUT.cc SAMPLE [--report]
-//   writes OUTPUT.cc and the database beside it as OUTPUT.bin. SAMPLE holds ordinary
+// Usage: rule-gate-build OUTPUT.cc SAMPLE... [--report]
+//   writes OUTPUT.cc and the database beside it as OUTPUT.bin. Each SAMPLE holds ordinary
 //   requests as the rules see them, one per line: of the literal sets that would gate a
-//   slot, the one rarest in them is taken. --report prints, per slot, how many literals
-//   gate it.
+//   slot, the one rarest in them all is taken. --report prints, per slot, how many
+//   literals gate it.
 
 #include <string.h>  // explicit_bzero
 
@@ -53,15 +53,19 @@ std::optional<std::vector<std::string>> ReadLines(const std::filesystem::path& p
   return lines;
 }
 
-int Run(const std::filesystem::path& source, const std::filesystem::path& sample_path,
+int Run(const std::filesystem::path& source, const std::vector<std::filesystem::path>& samples,
         bool report) {
   using ostrel::StoredRuleSlots;
-  const std::optional<std::vector<std::string>> sample = ReadLines(sample_path);
-  if (!sample) {
-    std::fprintf(stderr, "rule-gate-build: cannot read %s\n", sample_path.c_str());
-    return 1;
+  std::vector<std::string> sample;
+  for (const std::filesystem::path& path : samples) {
+    std::optional<std::vector<std::string>> lines = ReadLines(path);
+    if (!lines) {
+      std::fprintf(stderr, "rule-gate-build: cannot read %s\n", path.c_str());
+      return 1;
+    }
+    sample.insert(sample.end(), lines->begin(), lines->end());
   }
-  const ostrel::LiteralFrequencies frequencies(*sample);
+  const ostrel::LiteralFrequencies frequencies(sample);
   std::vector<std::optional<std::vector<std::string>>> literals;
   std::string fingerprints;
   for (const std::string_view cipher : StoredRuleSlots()) {
@@ -134,12 +138,21 @@ int Run(const std::filesystem::path& source, const std::filesystem::path& sample
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 3 || argc > 4 || (argc == 4 && std::string_view(argv[3]) != "--report")) {
-    std::fprintf(stderr, "usage: rule-gate-build OUTPUT.cc SAMPLE [--report]\n");
+  std::vector<std::filesystem::path> samples;
+  bool report = false;
+  for (int i = 2; i < argc; ++i) {
+    if (std::string_view(argv[i]) == "--report") {
+      report = true;
+    } else {
+      samples.emplace_back(argv[i]);
+    }
+  }
+  if (argc < 3 || samples.empty()) {
+    std::fprintf(stderr, "usage: rule-gate-build OUTPUT.cc SAMPLE... [--report]\n");
     return 2;
   }
   try {
-    return Run(argv[1], argv[2], argc == 4);
+    return Run(argv[1], samples, report);
   } catch (const std::exception& error) {
     std::fprintf(stderr, "rule-gate-build: %s\n", error.what());
     return 1;
