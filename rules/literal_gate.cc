@@ -33,6 +33,7 @@ struct Node {
     kLiteral,    // text: one character's UTF-8 bytes
     kAny,        // consumes something the analysis does not follow (., \d, back reference)
     kEmpty,      // consumes nothing (anchors, look-arounds, a DEFINE block)
+    kStart,      // ^: consumes nothing, stands at the start of the subject
     kAhead,      // a positive look-ahead: consumes nothing, kids[0] must match where it stands
     kClass,      // text: the class's characters when it is small, positive and plain
     kConcat,     // kids in order
@@ -412,6 +413,7 @@ class Parser {
       case '.':
         return AddKind(Node::Kind::kAny);
       case '^':
+        return AddKind(Node::Kind::kStart);
       case '$':
         return AddKind(Node::Kind::kEmpty);
       case '*':
@@ -468,7 +470,7 @@ std::optional<double> Cost(const LiteralSet& set, const LiteralFrequencies* freq
     if (text.size() == 1 && IsCommonByte(static_cast<unsigned char>(text[0]))) return std::nullopt;
     double p = text.size() == 1 ? 16.0 : text.size() == 2 ? 4.0 : 1.0;
     for (const char c : text) p *= IsCommonByte(static_cast<unsigned char>(c)) ? 0.08 : 0.02;
-    if (frequencies != nullptr) p = frequencies->Rate(text) + 0.01 * p;
+    if (frequencies != nullptr) p = frequencies->Rate(text) + 0.003 * p;
     total += p + kLiteralCost;
   }
   return total;
@@ -571,6 +573,7 @@ class Analyser {
       case Node::Kind::kAny:
         break;  // may be a back reference to an empty group: nullable
       case Node::Kind::kEmpty:
+      case Node::Kind::kStart:
         info.exact = LiteralSet{std::string()};
         break;
       case Node::Kind::kAhead: {
@@ -704,6 +707,26 @@ class Analyser {
     for (std::size_t i = kids.size(); i-- > 0;) {
       suffix_nullable = suffix_nullable && kids[i].nullable;
       if (!suffix_nullable) info.required = Better(std::move(info.required), suffixes[i]);
+    }
+    // After a ^ (behind nothing but look-aheads) the first bytes stand at the start of the
+    // subject: words that are common elsewhere (a method name in a path) are rare there.
+    std::size_t start = 0;
+    while (start < kids.size() && parser_.nodes[node.kids[start]].kind == Node::Kind::kAhead) {
+      ++start;
+    }
+    if (start + 1 < kids.size() && parser_.nodes[node.kids[start]].kind == Node::Kind::kStart &&
+        !suffixes[start + 1].empty() && !suffixes[start + 1].count(std::string())) {
+      bool rest_nullable = true;
+      for (std::size_t k = start + 1; k < kids.size(); ++k) {
+        rest_nullable = rest_nullable && kids[k].nullable;
+      }
+      if (!rest_nullable) {
+        LiteralSet anchored;
+        for (const std::string& head : suffixes[start + 1]) {
+          anchored.insert(kAnchoredLiteralMark + head);
+        }
+        info.required = Better(std::move(info.required), std::move(anchored));
+      }
     }
     // Where the kids before a point cannot match empty, the last bytes of their match and
     // the first bytes of what follows occur together.
@@ -940,6 +963,17 @@ struct ScratchFree {
 
 }  // namespace
 
+namespace {
+// A literal's id is its slot; one that must stand at the start of the subject also carries
+// its length, to compare with where its first match ends.
+constexpr unsigned kAnchoredBit = 1U << 31;
+constexpr std::size_t kMaxAnchoredLength = (std::size_t{1} << 26) - 1;
+
+unsigned AnchoredId(std::size_t slot, std::size_t length) {
+  return kAnchoredBit | static_cast<unsigned>(length) << 5 | static_cast<unsigned>(slot);
+}
+}  // namespace
+
 struct LiteralGate::Handles {
   std::unique_ptr<hs_database_t, DatabaseFree> database;
 };
@@ -973,9 +1007,15 @@ LiteralGate::LiteralGate(const std::vector<std::optional<std::vector<std::string
     }
     gated_ |= bit;
     for (const std::string& text : *slot_literals[slot]) {
-      texts.push_back(text.data());
-      lengths.push_back(text.size());
-      ids.push_back(static_cast<unsigned>(slot));
+      const bool anchored = !text.empty() && text.front() == kAnchoredLiteralMark;
+      const std::string_view literal = anchored ? std::string_view(text).substr(1) : text;
+      if (literal.empty() || literal.size() > kMaxAnchoredLength) {
+        throw std::runtime_error("literal gate: a literal of " + std::to_string(literal.size()) +
+                                 " bytes");
+      }
+      texts.push_back(literal.data());
+      lengths.push_back(literal.size());
+      ids.push_back(anchored ? AnchoredId(slot, literal.size()) : static_cast<unsigned>(slot));
     }
   }
   if (texts.empty()) return;
@@ -1049,10 +1089,13 @@ struct ScanState {
   std::uint32_t gated;
 };
 
-int OnLiteral(unsigned int id, unsigned long long /*from*/, unsigned long long /*to*/,
+int OnLiteral(unsigned int id, unsigned long long /*from*/, unsigned long long to,
               unsigned int /*flags*/, void* context) {
   auto* state = static_cast<ScanState*>(context);
-  state->found |= std::uint32_t{1} << id;
+  // Each literal is reported once, where it first ends: at its length when it starts the
+  // subject.
+  if ((id & kAnchoredBit) != 0 && to != ((id & ~kAnchoredBit) >> 5)) return 0;
+  state->found |= std::uint32_t{1} << (id & 31U);
   return state->found == state->gated ? 1 : 0;  // every gated slot seen: stop early
 }
 }  // namespace

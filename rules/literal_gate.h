@@ -34,15 +34,19 @@ class LiteralFrequencies {
 
 // Required literals of a pattern compiled as the rule slots are (UTF, case-sensitive):
 // every non-empty match of pattern contains at least one of the returned strings (each at
-// least 2 bytes long, at most kMaxGateLiterals of them). Answers nullopt ("no requirement")
-// when no useful set exists or when the pattern uses any construct the analysis does not
-// know (flags, \Q, non-ASCII text, ...). Never throws except std::bad_alloc.
-// With `frequencies`, of the sets that qualify the one rarest in ordinary requests is
-// chosen; without, the rarity of each byte is guessed.
+// least 2 bytes long, at most kMaxGateLiterals of them; see kAnchoredLiteralMark).
+// Answers nullopt ("no requirement") when no useful set exists or when the pattern uses
+// any construct the analysis does not know (flags, \Q, non-ASCII text, ...). Never throws
+// except std::bad_alloc. With `frequencies`, of the sets that qualify the one rarest in
+// ordinary requests is chosen; without, the rarity of each byte is guessed.
 std::optional<std::vector<std::string>> RequiredLiterals(
     std::string_view pattern, const LiteralFrequencies* frequencies = nullptr);
 
 inline constexpr std::size_t kMaxGateLiterals = 20000;
+
+// A returned string that begins with this byte stands for the rest of it at the start of
+// the subject only (what follows a ^).
+inline constexpr char kAnchoredLiteralMark = '\x01';
 
 // The machines a literal database is built for.
 enum class GateTarget {

@@ -91,6 +91,8 @@ const AnalysisCase kAnalysisCases[] = {
     // Exact text joins the first bytes of what follows it, through optional parts.
     {"or(?:\\+|%20|/\\*.*\\*/)", {"or%20", "or+", "or/*"}},
     {"x(?:ab)?(?:cd|ef.*)", {"xabcd", "xabef", "xcd", "xef"}},
+    // After ^ (and look-aheads) the first bytes are marked as standing at the start.
+    {"(?=[is])^(?:index|search)(?![a-z])", {"\x01index", "\x01search"}},
 };
 
 INSTANTIATE_TEST_SUITE_P(Patterns, RequiredLiteralsTest, testing::ValuesIn(kAnalysisCases));
@@ -102,6 +104,15 @@ TEST(RequiredLiteralsTest, PrefersWhatTheSampleLacks) {
   const LiteralFrequencies frequencies(sample);
   EXPECT_GT(frequencies.Rate("abc"), frequencies.Rate("xyz"));
   EXPECT_EQ(RequiredLiterals("abc.{0,5}xyz", &frequencies), std::vector<std::string>{"xyz"});
+}
+
+// A literal that must start the subject lets through only subjects it starts.
+TEST(LiteralGateTest, AnchoredLiteralsOnlyAtTheStart) {
+  const LiteralGate gate({std::vector<std::string>{"\x01search", "zz"}});
+  LiteralGate::Scratch scratch = gate.MakeScratch();
+  EXPECT_EQ(gate.Candidates("search / http/1.1", scratch) & 1u, 1u);
+  EXPECT_EQ(gate.Candidates("get /search http/1.1", scratch) & 1u, 0u);
+  EXPECT_EQ(gate.Candidates("get /searchzz http/1.1", scratch) & 1u, 1u);
 }
 
 // A word ordinary paths hold is joined to what must precede it, a rare one stands alone;
