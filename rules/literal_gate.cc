@@ -547,16 +547,6 @@ std::optional<LiteralSet> EndProduct(const LiteralSet& a, const LiteralSet& b) {
   return out;
 }
 
-// Every string of a·b, whole; nullopt when too many.
-std::optional<LiteralSet> JoinedProduct(const LiteralSet& a, const LiteralSet& b) {
-  if (a.size() * b.size() > kMaxPrefixSet) return std::nullopt;
-  LiteralSet out;
-  for (const std::string& x : a) {
-    for (const std::string& y : b) out.insert(x + y);
-  }
-  return out;
-}
-
 class Analyser {
  public:
   Analyser(const Parser& parser, const LiteralFrequencies* frequencies)
@@ -742,7 +732,6 @@ class Analyser {
         right_nullable = right_nullable && kids[k].nullable;
       LiteralSet heads = suffixes[j];
       if (right_nullable) heads.insert(std::string());
-      info.required = Better(std::move(info.required), JoinedProduct(endings[j], heads));
       info.required = Better(std::move(info.required), JoinedWhereCheaper(endings[j], heads));
     }
     info.nullable = suffix_nullable;
@@ -861,16 +850,15 @@ class Analyser {
     for (const std::string& head : heads) {
       const std::optional<double> alone_cost =
           head.empty() ? std::nullopt : Cost(LiteralSet{head}, frequencies_);
-      if (alone_cost && *alone_cost <= least_joined) {
-        out.insert(head);
-        if (out.size() > kMaxGateLiterals) return std::nullopt;
-        continue;
-      }
+      bool alone = alone_cost && *alone_cost <= least_joined;
       LiteralSet joined;
-      for (const std::string& end : ends) joined.insert(end + head);
-      const std::optional<double> joined_cost = Cost(joined, frequencies_);
-      if (!joined_cost && !alone_cost) return std::nullopt;
-      if (alone_cost && (!joined_cost || *alone_cost <= *joined_cost)) {
+      if (!alone) {
+        for (const std::string& end : ends) joined.insert(end + head);
+        const std::optional<double> joined_cost = Cost(joined, frequencies_);
+        if (!joined_cost && !alone_cost) return std::nullopt;
+        alone = alone_cost && (!joined_cost || *alone_cost <= *joined_cost);
+      }
+      if (alone) {
         out.insert(head);
       } else {
         out.insert(joined.begin(), joined.end());
@@ -1009,9 +997,9 @@ LiteralGate::LiteralGate(const std::vector<std::optional<std::vector<std::string
     for (const std::string& text : *slot_literals[slot]) {
       const bool anchored = !text.empty() && text.front() == kAnchoredLiteralMark;
       const std::string_view literal = anchored ? std::string_view(text).substr(1) : text;
-      if (literal.empty() || literal.size() > kMaxAnchoredLength) {
-        throw std::runtime_error("literal gate: a literal of " + std::to_string(literal.size()) +
-                                 " bytes");
+      if (anchored && (literal.empty() || literal.size() > kMaxAnchoredLength)) {
+        throw std::runtime_error("literal gate: an anchored literal of " +
+                                 std::to_string(literal.size()) + " bytes");
       }
       texts.push_back(literal.data());
       lengths.push_back(literal.size());
