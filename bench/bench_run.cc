@@ -80,7 +80,7 @@ std::size_t ReadAndSplit(const fs::path& log) {
   std::string scratch;
   std::size_t lines = 0;
   while (reader.Next(chunk)) {
-    char* p = chunk.bytes.get();
+    char* p = chunk.data();
     char* const end = p + chunk.size;
     while (p != end) {
       char* feed = static_cast<char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));

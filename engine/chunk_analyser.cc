@@ -124,7 +124,7 @@ void ChunkAnalyser::StoreHit(const TLogLine& line, const HitVerdict& verdict, Ch
 void ChunkAnalyser::Analyse(Chunk& chunk, const std::optional<W3cFields>& fields,
                             ChunkResult& result, const std::atomic<bool>& cancel) {
   if (log_type_ == LogType::kAuto) extractor_.SetW3cFields(fields);
-  char* p = chunk.bytes.get();
+  char* p = chunk.data();
   char* const end = p + chunk.size;
   unsigned until_check = 0;
   while (p != end) {

@@ -93,7 +93,7 @@ bool InputFile::Shrank() const {
 }
 
 LogStream::LogStream(InputFile& file)
-    : file_(file), input_(std::make_unique_for_overwrite<unsigned char[]>(kInputBytes)) {
+    : file_(file), input_(MakeReadBuffer<unsigned char>(kInputBytes)) {
   // The magic bytes: at most six, but a pipe may give them a few at a time.
   while (input_end_ < 6 && Refill()) {
   }
@@ -242,7 +242,7 @@ std::uint64_t CountLinesOfTail(std::string_view text) {
 
 std::uint64_t CountFileLines(const std::filesystem::path& path) {
   InputFile file(path);
-  auto buffer = std::make_unique_for_overwrite<char[]>(kCountBlockBytes);
+  const ReadBuffer<char> buffer = MakeReadBuffer<char>(kCountBlockBytes);
   std::uint64_t lines = 0;
   char last = '\n';
   for (;;) {
@@ -264,12 +264,15 @@ ChunkReader::ChunkReader(LogStream& stream, std::size_t block_size)
 
 bool ChunkReader::Next(Chunk& chunk) {
   if (done_) return false;
-  std::size_t want = std::max(block_size_, carry_.size() * 2);
+  // The carried start of a line goes just before an aligned offset, where the read goes.
+  const std::size_t begin = PaddingBeforeCarry(carry_.size());
+  const std::size_t want = std::max(block_size_, carry_.size() * 2) + kReadAlignment;
   if (chunk.capacity < want) {
-    chunk.bytes = std::make_unique_for_overwrite<char[]>(want);
+    chunk.bytes = MakeReadBuffer<char>(want);
     chunk.capacity = want;
   }
-  std::memcpy(chunk.bytes.get(), carry_.data(), carry_.size());
+  chunk.begin = begin;
+  std::memcpy(chunk.data(), carry_.data(), carry_.size());
   chunk.size = carry_.size();
   chunk.last = false;
   carry_.clear();
@@ -277,21 +280,21 @@ bool ChunkReader::Next(Chunk& chunk) {
   if (carry_.capacity() > 4 * block_size_) std::string().swap(carry_);
   std::size_t searched = chunk.size;  // the carried bytes hold no LF
   for (;;) {
-    if (chunk.size == chunk.capacity) {
+    if (chunk.begin + chunk.size == chunk.capacity) {
       if (chunk.capacity >= kMaxLineBytes) {
         done_ = true;
         throw LineTooLongError("行长超过 " + std::to_string(kMaxLineBytes >> 20) + " MiB");
       }
       // A line longer than the block: grow until it fits.
       const std::size_t grown = std::min(chunk.capacity * 2, kMaxLineBytes);
-      auto bytes = std::make_unique_for_overwrite<char[]>(grown);
-      std::memcpy(bytes.get(), chunk.bytes.get(), chunk.size);
+      ReadBuffer<char> bytes = MakeReadBuffer<char>(grown);
+      std::memcpy(bytes.get() + chunk.begin, chunk.data(), chunk.size);
       chunk.bytes = std::move(bytes);
       chunk.capacity = grown;
     }
     std::size_t got;
     try {
-      got = stream_.Read(chunk.bytes.get() + chunk.size, chunk.capacity - chunk.size);
+      got = stream_.Read(chunk.data() + chunk.size, chunk.capacity - chunk.begin - chunk.size);
     } catch (...) {
       done_ = true;
       throw;
@@ -301,7 +304,7 @@ bool ChunkReader::Next(Chunk& chunk) {
       chunk.last = true;
       return chunk.size > 0;
     }
-    const char* fresh = chunk.bytes.get() + chunk.size;
+    const char* fresh = chunk.data() + chunk.size;
     const void* end_byte = std::memchr(fresh, kEndOfFileByte, got);
     if (end_byte != nullptr) {
       chunk.size += static_cast<const char*>(end_byte) - fresh;
@@ -310,7 +313,7 @@ bool ChunkReader::Next(Chunk& chunk) {
       return chunk.size > 0;
     }
     chunk.size += got;
-    const char* base = chunk.bytes.get();
+    const char* base = chunk.data();
     const void* last_feed = ::memrchr(base + searched, '\n', chunk.size - searched);
     searched = chunk.size;
     if (last_feed == nullptr) continue;

@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "engine/decompressor.h"
+#include "engine/read_buffer.h"
 
 namespace ostrel {
 
@@ -92,7 +93,7 @@ class LogStream {
   InputFile& file_;
   Compression compression_ = Compression::kNone;
   std::unique_ptr<Decompressor> decompressor_;
-  std::unique_ptr<unsigned char[]> input_;  // bytes of the file not yet used
+  ReadBuffer<unsigned char> input_;  // bytes of the file not yet used
   std::size_t input_begin_ = 0;
   std::size_t input_end_ = 0;
   bool file_done_ = false;
@@ -113,12 +114,14 @@ std::uint64_t CountFileLines(const std::filesystem::path& path);
 
 // A block of whole lines of one file.
 struct Chunk {
-  std::unique_ptr<char[]> bytes;
+  ReadBuffer<char> bytes;
   std::size_t capacity = 0;
+  std::size_t begin = 0;  // where the block starts in `bytes` (below kReadAlignment)
   std::size_t size = 0;
   bool last = false;  // the block ends the file; its tail without LF is a line
 
-  std::string_view text() const { return {bytes.get(), size}; }
+  char* data() { return bytes.get() + begin; }
+  std::string_view text() const { return {bytes.get() + begin, size}; }
 };
 
 // Cuts a file into blocks of whole lines, each ending with an LF except the last one.
