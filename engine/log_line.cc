@@ -7,6 +7,10 @@
 #include <cstdint>
 #include <cstring>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 #include "engine/field_cursor.h"
 #include "engine/ip_locator.h"
 #include "engine/line_error.h"
@@ -61,6 +65,19 @@ void LineExtractor::LowerIntoWork(std::string_view trimmed, bool quotes_to_dash)
   char* out = work_.data();
   const std::size_t size = trimmed.size();
   std::size_t i = 0;
+#ifdef __SSE2__
+  // Sixteen bytes at a time: shifted so that 'A'..'Z' become the 26 smallest signed values,
+  // the bytes below that bound get their 0x20 bit.
+  const __m128i shift = _mm_set1_epi8(static_cast<char>(0x80 - 'A'));
+  const __m128i bound = _mm_set1_epi8(static_cast<char>(-128 + 26));
+  const __m128i lower_bit = _mm_set1_epi8(0x20);
+  for (; i + 16 <= size; i += 16) {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
+    const __m128i upper = _mm_cmplt_epi8(_mm_add_epi8(bytes, shift), bound);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i),
+                     _mm_or_si128(bytes, _mm_and_si128(upper, lower_bit)));
+  }
+#endif
   // Eight bytes at a time: a byte below 0x80 that is at least 'A' and not above 'Z' gets
   // its 0x20 bit.
   constexpr std::uint64_t kOnes = 0x0101010101010101ULL;

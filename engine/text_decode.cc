@@ -3,6 +3,10 @@
 #include <cstdint>
 #include <cstring>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 #include "ipdb/gbk.h"
 
 namespace ostrel {
@@ -10,7 +14,18 @@ namespace ostrel {
 bool IsAsciiText(std::string_view text) {
   const char* p = text.data();
   std::size_t left = text.size();
-  // Eight bytes at a time: log lines are overwhelmingly ASCII.
+#ifdef __SSE2__
+  // Log lines are overwhelmingly ASCII: 64 bytes at a time, then 8.
+  while (left >= 64) {
+    const auto* block = reinterpret_cast<const __m128i*>(p);
+    const __m128i any =
+        _mm_or_si128(_mm_or_si128(_mm_loadu_si128(block), _mm_loadu_si128(block + 1)),
+                     _mm_or_si128(_mm_loadu_si128(block + 2), _mm_loadu_si128(block + 3)));
+    if (_mm_movemask_epi8(any) != 0) return false;
+    p += 64;
+    left -= 64;
+  }
+#endif
   while (left >= 8) {
     std::uint64_t word;
     std::memcpy(&word, p, 8);

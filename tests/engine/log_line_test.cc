@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/field_cursor.h"
 #include "engine/ip_locator.h"
 #include "engine/line_error.h"
 
@@ -274,6 +275,25 @@ TEST_F(ExtractTest, ApacheCombinedLayoutGivesTheRequestStatus) {
   ASSERT_TRUE(got);
   EXPECT_EQ(got->subject_a, "get /a.php?x=1 http/1.1");
   EXPECT_EQ(got->status, "200");
+}
+
+// Lower-casing works on blocks of bytes: every printable byte and a multi-byte character,
+// at every offset against the blocks, come out as one byte at a time would make them.
+TEST_F(ExtractTest, LowerCasingMatchesBytewiseAtEveryOffset) {
+  std::string bytes;
+  for (char c = '!'; c <= '~'; ++c) {
+    if (c != '"' && c != '#') bytes += c;  // a quote ends the request, "#" skips the line
+  }
+  bytes += "\xC3\x89\xC3\xA9";  // É é: only ASCII letters change
+  for (std::size_t pad = 0; pad < 40; ++pad) {
+    const std::string target = "/" + std::string(pad, 'Q') + bytes;
+    std::string expected = "get " + target + " http/1.1";
+    for (char& c : expected) c = LowerAscii(c);
+    const auto got =
+        Extract(LogType::kApache, "1.2.3.4 - - [t] \"GET " + target + " HTTP/1.1\" 200 5");
+    ASSERT_TRUE(got) << pad;
+    EXPECT_EQ(got->subject_a, expected) << pad;
+  }
 }
 
 TEST_F(ExtractTest, OnlyApacheRequiresProtocolOnePointOne) {

@@ -1,0 +1,28 @@
+#include "engine/text_decode.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace ostrel {
+namespace {
+
+// The ASCII check works on blocks of bytes: one byte of another kind anywhere in a long
+// line, at every offset against the blocks, is seen.
+TEST(DecodeLineTest, ByteOutsideAsciiIsSeenAtEveryOffset) {
+  std::string scratch;
+  for (std::size_t at = 0; at < 140; ++at) {
+    const std::string ascii(150, 'a');
+    EXPECT_TRUE(IsAsciiText(ascii));
+    std::string utf8 = ascii;
+    utf8.replace(at, 2, "\xC3\xA9");  // é, valid UTF-8: given back as it is
+    EXPECT_FALSE(IsAsciiText(utf8)) << at;
+    EXPECT_EQ(DecodeLine(utf8, scratch), utf8) << at;
+    std::string gbk = ascii;
+    gbk.replace(at, 2, "\xD6\xD0");  // 中 in GBK: converted
+    EXPECT_EQ(DecodeLine(gbk, scratch), ascii.substr(0, at) + "中" + ascii.substr(at + 2)) << at;
+  }
+}
+
+}  // namespace
+}  // namespace ostrel
