@@ -85,8 +85,7 @@ std::size_t ReadAndSplit(const fs::path& log) {
     while (p != end) {
       char* feed = static_cast<char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
       char* line_end = feed != nullptr ? feed : end;
-      benchmark::DoNotOptimize(
-          DecodeLine(DropCarriageReturns(p, static_cast<std::size_t>(line_end - p)), scratch));
+      benchmark::DoNotOptimize(InputLineText(p, static_cast<std::size_t>(line_end - p), scratch));
       ++lines;
       p = feed != nullptr ? feed + 1 : end;
     }

@@ -41,7 +41,7 @@ ChunkAnalyser::ChunkAnalyser(const RunOptions& options, const TQQWry& ipdb,
       decider_(options, rules) {}
 
 void ChunkAnalyser::AnalyseLine(char* begin, std::size_t size, ChunkResult& result) {
-  const std::string_view text = DecodeLine(DropCarriageReturns(begin, size), scratch_);
+  const std::string_view text = InputLineText(begin, size, scratch_);
   LineCounts& counts = result.counts;
   SkipReason reason = SkipReason::kNone;
   const TLogLine* line = extractor_.Take(text, reason);

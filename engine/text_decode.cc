@@ -74,4 +74,37 @@ std::string_view DropCarriageReturns(char* line, std::size_t size) {
   return {line, static_cast<std::size_t>(out - line)};
 }
 
+namespace {
+
+// Whether `text` is ASCII without a CR.
+bool IsAsciiWithoutCarriageReturn(std::string_view text) {
+  const char* p = text.data();
+  std::size_t left = text.size();
+#ifdef __SSE2__
+  const __m128i carriage_return = _mm_set1_epi8('\r');
+  while (left >= 32) {
+    const auto* block = reinterpret_cast<const __m128i*>(p);
+    const __m128i first = _mm_loadu_si128(block);
+    const __m128i second = _mm_loadu_si128(block + 1);
+    // A byte from 0x80 on has its top bit; a CR becomes 0xFF.
+    const __m128i odd = _mm_or_si128(_mm_or_si128(first, _mm_cmpeq_epi8(first, carriage_return)),
+                                     _mm_or_si128(second, _mm_cmpeq_epi8(second, carriage_return)));
+    if (_mm_movemask_epi8(odd) != 0) return false;
+    p += 32;
+    left -= 32;
+  }
+#endif
+  for (; left > 0; --left, ++p) {
+    if ((static_cast<unsigned char>(*p) & 0x80) != 0 || *p == '\r') return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string_view InputLineText(char* line, std::size_t size, std::string& scratch) {
+  if (IsAsciiWithoutCarriageReturn({line, size})) return {line, size};
+  return DecodeLine(DropCarriageReturns(line, size), scratch);
+}
+
 }  // namespace ostrel

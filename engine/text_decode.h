@@ -24,4 +24,8 @@ bool LooksLikeBinary(std::string_view head);
 // line holds no CR.
 std::string_view DropCarriageReturns(char* line, std::size_t size);
 
+// The text of one raw input line (its LF cut off): DropCarriageReturns, then DecodeLine.
+// An ASCII line without CR, the common case, is seen in one pass and given as it is.
+std::string_view InputLineText(char* line, std::size_t size, std::string& scratch);
+
 }  // namespace ostrel

@@ -7,8 +7,8 @@
 namespace ostrel {
 namespace {
 
-// The ASCII check works on blocks of bytes: one byte of another kind anywhere in a long
-// line, at every offset against the blocks, is seen.
+// The checks work on blocks of bytes: one byte of another kind (or a CR) anywhere in a
+// long line, at every offset against the blocks, is seen.
 TEST(DecodeLineTest, ByteOutsideAsciiIsSeenAtEveryOffset) {
   std::string scratch;
   for (std::size_t at = 0; at < 140; ++at) {
@@ -21,6 +21,16 @@ TEST(DecodeLineTest, ByteOutsideAsciiIsSeenAtEveryOffset) {
     std::string gbk = ascii;
     gbk.replace(at, 2, "\xD6\xD0");  // 中 in GBK: converted
     EXPECT_EQ(DecodeLine(gbk, scratch), ascii.substr(0, at) + "中" + ascii.substr(at + 2)) << at;
+    // What the reader hands over: the same, and a CR anywhere is dropped.
+    EXPECT_EQ(InputLineText(gbk.data(), gbk.size(), scratch),
+              ascii.substr(0, at) + "中" + ascii.substr(at + 2))
+        << at;
+    EXPECT_EQ(InputLineText(utf8.data(), utf8.size(), scratch), utf8) << at;
+    std::string with_cr = ascii;
+    with_cr[at] = '\r';
+    EXPECT_EQ(InputLineText(with_cr.data(), with_cr.size(), scratch),
+              ascii.substr(0, at) + ascii.substr(at + 1))
+        << at;
   }
 }
 
