@@ -3,9 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <random>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "engine/field_cursor.h"
 #include "engine/ip_locator.h"
 #include "engine/log_line.h"
 
@@ -77,6 +80,44 @@ INSTANTIATE_TEST_SUITE_P(
         NcsaCase{"CutOff", Line("1.2.3.4", "\"get /index.php?s=x http/1.1"), SkipReason::kShape},
         NcsaCase{"NoQuote", "2026-12-01 00:00:00 1.2.3.4 get / - 80", SkipReason::kShape}),
     [](const testing::TestParamInfo<NcsaCase>& info) { return info.param.name; });
+
+// The fields before the request are read from bit masks up to 64 bytes: random prefixes of
+// every length around that bound, with every kind of separator, NUL bytes and brackets,
+// give the client and time that walking the fields one by one gives.
+TEST(ParseNcsaPrefixTest, MasksAgreeWithWalkingTheFields) {
+  const std::string alphabet = std::string("ab1.:[]-") + ' ' + '\t' + '\x01' + '\x1f' + '\0';
+  std::mt19937 random(7);
+  for (int round = 0; round < 4000; ++round) {
+    std::string prefix(1 + random() % 90, ' ');
+    for (char& c : prefix) c = alphabet[random() % alphabet.size()];
+    const std::string line = prefix + "\"get / http/1.1\" 200 5";
+    NcsaParts parts;
+    if (ParseNcsaLine(line, parts) != SkipReason::kNone) {
+      // Only a prefix of separators has no field.
+      EXPECT_EQ(CountFields(prefix), 0u) << round;
+      continue;
+    }
+    std::vector<std::string_view> fields;
+    std::size_t bracket_field = SIZE_MAX;
+    std::size_t bracket_at = 0;
+    for (FieldCursor cursor(prefix); cursor.Next();) {
+      if (bracket_field == SIZE_MAX && cursor.field().front() == '[') {
+        bracket_field = fields.size();
+        bracket_at = cursor.offset();
+      }
+      fields.push_back(cursor.field());
+    }
+    const bool vhost = bracket_field == 4;
+    EXPECT_EQ(parts.client, vhost ? fields[1] : fields[0]) << round;
+    EXPECT_EQ(parts.layout, vhost ? LineLayout::kVhostCombined : LineLayout::kCommon) << round;
+    std::string_view time;
+    if (const std::size_t close = prefix.find(']', bracket_at);
+        bracket_field != SIZE_MAX && close != std::string::npos) {
+      time = std::string_view(prefix).substr(bracket_at + 1, close - bracket_at - 1);
+    }
+    EXPECT_EQ(parts.time, time) << round;
+  }
+}
 
 TEST(W3cFieldsTest, DirectiveNamesTheRolesAndTheHeader) {
   const std::optional<W3cFields> fields = W3cFields::FromDirective(
