@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cmath>
 #include <cstdlib>
 #include <map>
 #include <set>
@@ -457,6 +458,19 @@ bool IsCommonByte(unsigned char c) {
          std::string_view("/.=&%+ _-?:,;#~").find(static_cast<char>(c)) != std::string_view::npos;
 }
 
+// Requests carry random hexadecimal text (tokens, hashes, cache busters, ids) in amounts no
+// sample can be trusted to show: a short string of hex digits ("cd", "dd") is assumed to
+// occur at least as often as it would in hex text making up a twentieth of a request.
+double HexTokenRate(std::string_view text) {
+  constexpr std::size_t kLongest = 4;
+  constexpr double kHexShare = 0.05;
+  if (text.size() > kLongest) return 0;
+  for (const char c : text) {
+    if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return 0;
+  }
+  return kHexShare * std::pow(1.0 / 16, static_cast<double>(text.size()));
+}
+
 // Expected hits of a set per subject position, roughly; lower is more selective. Sets with
 // an empty string, or a one-byte string that is common in request lines, are useless as a
 // gate; a rare single byte (a parenthesis, a quote) is allowed but expensive.
@@ -470,7 +484,8 @@ std::optional<double> Cost(const LiteralSet& set, const LiteralFrequencies* freq
     if (text.size() == 1 && IsCommonByte(static_cast<unsigned char>(text[0]))) return std::nullopt;
     double p = text.size() == 1 ? 16.0 : text.size() == 2 ? 4.0 : 1.0;
     for (const char c : text) p *= IsCommonByte(static_cast<unsigned char>(c)) ? 0.08 : 0.02;
-    if (frequencies != nullptr) p = frequencies->Rate(text) + 0.003 * p;
+    if (frequencies != nullptr)
+      p = std::max(frequencies->Rate(text), HexTokenRate(text)) + 0.003 * p;
     total += p + kLiteralCost;
   }
   return total;

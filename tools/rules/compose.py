@@ -364,6 +364,14 @@ def with_defines(pattern):
     return pattern + '(?(DEFINE)' + ''.join('(?<%s>%s)' % (n, optimise(FRAGMENTS[n])) for n in names) + ')'
 
 
+def under(prefix, *alternatives):
+    """The alternatives that begin with `prefix` joined behind one copy of it, so a match
+    walks the prefix once for all of them instead of once each; the others as they are."""
+    rests = [a[len(prefix):] for a in alternatives if a.startswith(prefix)]
+    others = [a for a in alternatives if not a.startswith(prefix)]
+    return ([prefix + alt(*rests)] if rests else []) + others
+
+
 def top(*alternatives):
     """One slot: its alternatives factored, each group of them behind a look-ahead on the
     characters its matches start with."""
@@ -687,7 +695,7 @@ PATH = r'^[a-z]{3,10}\s+(?:https?://[^/\s]{1,100})?[^?\s]{0,200}?'
 ARCH = r'(?:zip|rar|7z|tar|tar' + DOT + r'(?:gz|bz2|xz)|tgz|tbz2?|gz|bz2|xz|sql|sql' + DOT + r'(?:gz|zip|bz2|tar)|bak|war|jar|old|backup|dump|mdb|sqlite|db)'
 PATH_ARCH = r'(?:\.|%2e)(?:zip|rar|7z|tar|tar\.gz|tar\.bz2|tar\.xz|tgz|tbz|tbz2|gz|bz2|xz|sql|sql\.gz|sql\.zip|sql\.bz2|sql\.tar|bak|war|jar|old|backup|dump|mdb|sqlite|db)'
 ROOTNAMES = r'(?:www|wwwroot|web|website|site|backup|backups|bak|old|new|db|database|dump|data|sql|mysql|htdocs|html|public_html|root|admin|ftp|temp|tmp|test|upload|uploads|src|source|code|app|archive|home|release|dist|[0-9]{1,8}|(?:[a-z0-9-]{1,40}\.){1,3}(?:com|net|org|cn|io|co|info|biz|gov|edu|de|uk|ru|jp|xyz|top|me|cc|tv|us|fr|it|nl|in|br|es))'
-slot6 = top(
+slot6 = top(*under(PATH,
   PATH + r'/\.(?:git|svn|hg|bzr|cvs)' + alt(SL, r'ignore', r'attributes', r'modules', r'config', SP1, QM, r'$', r'&'),
   PATH + r'/\.(?:env|ds_store|idea|vscode|htaccess|htpasswd|ssh|aws|docker|dockerenv|npmrc|bash_history|bashrc|profile|mysql_history|psql_history|git-credentials|gitconfig|travis\.yml|gitlab-ci\.yml|boto|pgpass|netrc|s3cfg|sftp-config\.json|ftpconfig|remote-sync\.json|editorconfig|php_cs\.cache|user\.ini|history|viminfo|kube|terraform|circleci|claude|cursor|continue|aider|roo|zed|kiro|windsurf|rovodev|codex|opencode|a0proj|fabric|n8n|gemini|copilot|env\.(?=[a-z]{2}))' + alt(SL, DOT, r'~', SP1, QM, r'$', r'&', r'\.'),
   PATH + r'/(?:cvs/(?:root|entries)|\.svn/(?:entries|wc\.db))',
@@ -720,7 +728,7 @@ slot6 = top(
   r'[?&](?:cmd|exec|command|execute|shell|cmdline|run)' + EQ + SPS + r'(?:ls|dir|id|whoami|cat|uname|pwd|wget|curl|net' + SPP + r'user|echo|ipconfig|ifconfig|type|ping|cd|ps|netstat|systeminfo|tasklist|hostname|bash|sh|nc|powershell|cmd)' + alt(SP1, r'$', r'&', SEMI, PIPE, DQ, r'%00'),
   r'(?:sqlmap|nikto|nmap' + SPP + r'scripting|acunetix|netsparker|appscan|w3af|dirbuster|gobuster|wpscan|masscan|zgrab|nuclei' + SPP + r'-|havij|openvas|fuzz' + SPP + r'faster|ffuf|wfuzz|jaeles|whatweb|zmeu|morfeus|webinspect|bsqlbf|sqlninja|jbrofuzz|arachni|skipfish|commix|dotdotpwn|burpcollaborator|interact' + DOT + r'sh|oastify|dnslog' + DOT + r'cn|ceye' + DOT + r'io|\boast' + DOT + r'(?:pro|live|site|online|fun|me)|xsstrike|dalfox|metasploit|l9explore|l9tcpid|censysinspect|projectdiscovery)' + WE,
   r'\bbxss' + DOT + r'\w',
-)
+))
 
 # ---------------- slot 7: wider SQL and XSS keywords (broad)
 slot7 = top(
