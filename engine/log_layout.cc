@@ -79,12 +79,12 @@ std::size_t ClosingQuote(std::string_view line, std::size_t open) {
   return std::string_view::npos;
 }
 
-// The fields before the request that the layout is told by: the first two, how many there
-// are, and which one (and where) is the first to begin with "[".
+// The fields before the request that the layout is told by: the first two, whether there
+// is any, and which one (and where) is the first to begin with "[".
 struct PrefixFields {
   std::string_view first;
   std::string_view second;
-  std::size_t count = 0;
+  bool any = false;
   std::size_t bracket_field = SIZE_MAX;
   std::size_t bracket_at = 0;
 };
@@ -92,14 +92,14 @@ struct PrefixFields {
 PrefixFields ReadPrefixFieldsOneByOne(std::string_view prefix) {
   PrefixFields fields;
   FieldCursor cursor(prefix);
-  while (cursor.Next()) {
-    if (fields.count == 0) fields.first = cursor.field();
-    if (fields.count == 1) fields.second = cursor.field();
+  for (std::size_t index = 0; cursor.Next(); ++index) {
+    if (index == 0) fields.first = cursor.field();
+    if (index == 1) fields.second = cursor.field();
     if (fields.bracket_field == SIZE_MAX && cursor.field().front() == '[') {
-      fields.bracket_field = fields.count;
+      fields.bracket_field = index;
       fields.bracket_at = cursor.offset();
     }
-    ++fields.count;
+    fields.any = true;
   }
   return fields;
 }
@@ -141,7 +141,7 @@ PrefixFields ReadPrefixFields(std::string_view prefix) {
     return prefix.substr(start, end - start);
   };
   PrefixFields fields;
-  fields.count = static_cast<std::size_t>(std::popcount(starts));
+  fields.any = starts != 0;
   if (starts != 0) fields.first = field_at(starts & -starts);
   if (const std::uint64_t rest = starts & (starts - 1); rest != 0) {
     fields.second = field_at(rest & -rest);
@@ -149,8 +149,13 @@ PrefixFields ReadPrefixFields(std::string_view prefix) {
   if (const std::uint64_t opening = starts & brackets; opening != 0) {
     const auto at = static_cast<std::size_t>(std::countr_zero(opening));
     fields.bracket_at = at;
-    fields.bracket_field =
-        static_cast<std::size_t>(std::popcount(starts & ((std::uint64_t{1} << at) - 1)));
+    // The fields before it, counted one by one: a few, and the baseline CPU has no
+    // population count instruction.
+    fields.bracket_field = 0;
+    for (std::uint64_t before = starts & ((std::uint64_t{1} << at) - 1); before != 0;
+         before &= before - 1) {
+      ++fields.bracket_field;
+    }
   }
   return fields;
 #else
@@ -256,7 +261,7 @@ SkipReason ParseNcsaLine(std::string_view line, NcsaParts& parts) {
   if (open == std::string_view::npos || open == 0) return SkipReason::kShape;
   const std::string_view prefix = line.substr(0, open);
   const PrefixFields fields = ReadPrefixFields(prefix);
-  if (fields.count == 0) return SkipReason::kShape;
+  if (!fields.any) return SkipReason::kShape;
   const bool vhost = fields.bracket_field == 4;
   parts.client = vhost ? fields.second : fields.first;
   parts.time = {};
