@@ -749,7 +749,7 @@ slot7 = top(
   r'/\*!', r'/\*\*/', r'%2f\*\*%2f', r'%2f%2a%2a%2f',
   LT + SPS + r'/?(?!(?:b|i|u|p|br|hr|code|pre|em|strong|small|sub|sup|ul|ol|li|h[1-6]|blockquote|q|s|tt|kbd|span|del|ins|mark|cite)' + alt(SP1, GT, r'/') + r')[a-z!?][a-z0-9:_-]{0,20}' + alt(SP1, SL, GT, r'$', r'[^a-z0-9:_-]'),
   GT + SPS + LT, ANYQ + SPS + GT, r'\\u00[0-9a-f]{2}', r'\\x[0-9a-f]{2}',
-  r'(?<![a-z0-9_-])on[a-z]{3,30}' + SPS + EQ, WB + r'autofocus' + WE, 
+  r'(?:(?<![a-z0-9_-])|(?<=%[0-9a-f]{2}))on[a-z]{3,30}' + SPS + EQ, WB + r'autofocus' + WE, 
   WB + r'(?:alert|prompt|confirm|eval|settimeout|setinterval|atob|btoa|unescape|escape|decodeuri|decodeuricomponent|fetch|xmlhttprequest|open|write|writeln|fromcharcode|execcommand|createelement|appendchild|insertadjacenthtml)' + SPS + LP,
   WB + r'(?:document|window|location|navigator|localstorage|sessionstorage|history)' + SPS + DOT + SPS + r'[a-z]',
   WB + r'(?:src|href|style|action|background|dynsrc|lowsrc|poster|codebase|archive|classid|content)' + SPS + EQ + SPS + ANYQ + r'?' + SPS + r'(?:javascript|vbscript|data|livescript)',
