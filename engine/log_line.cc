@@ -59,11 +59,12 @@ bool BeginsWithAddress(std::string_view line) {
 LineExtractor::LineExtractor(LogType log_type, IpLocator& locator)
     : log_type_(log_type), locator_(&locator) {}
 
-void LineExtractor::LowerIntoWork(std::string_view trimmed, bool quotes_to_dash) {
-  work_.resize(trimmed.size());
-  const char* in = trimmed.data();
-  char* out = work_.data();
-  const std::size_t size = trimmed.size();
+namespace {
+
+// Lower-cases A-Z of `size` bytes from `in` into `out`, and with kQuotesToDash makes every
+// double quote "-".
+template <bool kQuotesToDash>
+void LowerBytes(const char* in, char* out, std::size_t size) {
   std::size_t i = 0;
 #ifdef __SSE2__
   // Sixteen bytes at a time: shifted so that 'A'..'Z' become the 26 smallest signed values,
@@ -71,28 +72,34 @@ void LineExtractor::LowerIntoWork(std::string_view trimmed, bool quotes_to_dash)
   const __m128i shift = _mm_set1_epi8(static_cast<char>(0x80 - 'A'));
   const __m128i bound = _mm_set1_epi8(static_cast<char>(-128 + 26));
   const __m128i lower_bit = _mm_set1_epi8(0x20);
+  const __m128i quote = _mm_set1_epi8('"');
+  const __m128i dash = _mm_set1_epi8('-');
   for (; i + 16 <= size; i += 16) {
     const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
     const __m128i upper = _mm_cmplt_epi8(_mm_add_epi8(bytes, shift), bound);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i),
-                     _mm_or_si128(bytes, _mm_and_si128(upper, lower_bit)));
+    __m128i lowered = _mm_or_si128(bytes, _mm_and_si128(upper, lower_bit));
+    if constexpr (kQuotesToDash) {
+      const __m128i quotes = _mm_cmpeq_epi8(bytes, quote);
+      lowered = _mm_or_si128(_mm_andnot_si128(quotes, lowered), _mm_and_si128(quotes, dash));
+    }
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), lowered);
   }
 #endif
-  // Eight bytes at a time: a byte below 0x80 that is at least 'A' and not above 'Z' gets
-  // its 0x20 bit.
-  constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
-  for (; i + 8 <= size; i += 8) {
-    std::uint64_t word;
-    std::memcpy(&word, in + i, 8);
-    const std::uint64_t low7 = word & (0x7F * kOnes);
-    const std::uint64_t at_least_a = low7 + (0x80 - 'A') * kOnes;
-    const std::uint64_t above_z = low7 + (0x80 - 'Z' - 1) * kOnes;
-    const std::uint64_t upper = (at_least_a ^ above_z) & ~word & (0x80 * kOnes);
-    word |= upper >> 2;
-    std::memcpy(out + i, &word, 8);
+  for (; i < size; ++i) {
+    const char c = LowerAscii(in[i]);
+    out[i] = kQuotesToDash && c == '"' ? '-' : c;
   }
-  for (; i < size; ++i) out[i] = LowerAscii(in[i]);
-  if (quotes_to_dash) std::replace(work_.begin(), work_.end(), '"', '-');
+}
+
+}  // namespace
+
+void LineExtractor::LowerIntoWork(std::string_view trimmed, bool quotes_to_dash) {
+  work_.resize(trimmed.size());
+  if (quotes_to_dash) {
+    LowerBytes<true>(trimmed.data(), work_.data(), trimmed.size());
+  } else {
+    LowerBytes<false>(trimmed.data(), work_.data(), trimmed.size());
+  }
 }
 
 const TLogLine* LineExtractor::Take(std::string_view line, SkipReason& reason) {

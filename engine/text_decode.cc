@@ -103,6 +103,8 @@ bool IsAsciiWithoutCarriageReturn(std::string_view text) {
 }  // namespace
 
 std::string_view InputLineText(char* line, std::size_t size, std::string& scratch) {
+  // The CR of a CRLF line end, first: Windows servers end every line so.
+  if (size > 0 && line[size - 1] == '\r') --size;
   if (IsAsciiWithoutCarriageReturn({line, size})) return {line, size};
   return DecodeLine(DropCarriageReturns(line, size), scratch);
 }
