@@ -2,8 +2,16 @@
 
 // Internal to engine/: how log lines are cut into fields.
 
+#include <algorithm>
+#include <bit>
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
 #include <string_view>
+
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 namespace ostrel {
 
@@ -45,10 +53,76 @@ class FieldCursor {
   std::string_view field_;
 };
 
+// One bit per byte of the (up to) 64 bytes of `text` from `block` on: set for codes 1 to 32,
+// and for the positions past the end of the text.
+inline std::uint64_t SeparatorBits(std::string_view text, std::size_t block) {
+  constexpr std::size_t kBlock = 64;
+  const std::size_t size = std::min(kBlock, text.size() - block);
+  const char* bytes = text.data() + block;
+  std::uint64_t bits = 0;
+#ifdef __SSE2__
+  alignas(16) char tail[kBlock];
+  if (size < kBlock) {
+    std::memset(tail, 0, kBlock);
+    std::memcpy(tail, bytes, size);
+    bytes = tail;
+  }
+  const __m128i one = _mm_set1_epi8(1);
+  const __m128i thirty_one = _mm_set1_epi8(31);
+  for (std::size_t at = 0; at < kBlock; at += 16) {
+    const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + at));
+    // Codes 1 to 32 are those that are at most 31 after subtracting 1 (0 wraps to 255).
+    const __m128i less_one = _mm_sub_epi8(chunk, one);
+    const __m128i separator = _mm_cmpeq_epi8(_mm_min_epu8(less_one, thirty_one), less_one);
+    bits |= static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(separator))) << at;
+  }
+#else
+  for (std::size_t at = 0; at < size; ++at) {
+    if (IsFieldSeparator(bytes[at])) bits |= std::uint64_t{1} << at;
+  }
+#endif
+  if (size < kBlock) bits |= ~std::uint64_t{0} << size;
+  return bits;
+}
+
+// Calls on_field(field, offset) for the fields of `text` in order (what FieldCursor walks),
+// while it returns true. Finds them 64 bytes at a time from bit masks of the separators, so
+// a line of many short fields costs a few instructions per field.
+template <typename OnField>
+void ForEachField(std::string_view text, OnField&& on_field) {
+  constexpr std::size_t kBlock = 64;
+  constexpr std::size_t kNone = SIZE_MAX;
+  std::size_t open = kNone;            // where the field being read began
+  std::uint64_t separator_before = 1;  // whether the byte before the block is a separator
+  for (std::size_t block = 0; block < text.size(); block += kBlock) {
+    const std::uint64_t separators = SeparatorBits(text, block);
+    const std::uint64_t after_separator = (separators << 1) | separator_before;
+    std::uint64_t starts = ~separators & after_separator;
+    std::uint64_t ends = separators & ~after_separator;
+    for (;;) {
+      if (open == kNone) {
+        if (starts == 0) break;
+        open = block + static_cast<std::size_t>(std::countr_zero(starts));
+        starts &= starts - 1;
+      } else {
+        if (ends == 0) break;
+        const std::size_t end = block + static_cast<std::size_t>(std::countr_zero(ends));
+        ends &= ends - 1;
+        if (!on_field(text.substr(open, end - open), open)) return;
+        open = kNone;
+      }
+    }
+    separator_before = separators >> 63;
+  }
+  if (open != kNone) on_field(text.substr(open), open);
+}
+
 inline std::size_t CountFields(std::string_view text) {
-  FieldCursor cursor(text);
   std::size_t count = 0;
-  while (cursor.Next()) ++count;
+  ForEachField(text, [&](std::string_view, std::size_t) {
+    ++count;
+    return true;
+  });
   return count;
 }
 

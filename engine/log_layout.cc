@@ -1,16 +1,11 @@
 #include "engine/log_layout.h"
 
-#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <map>
 #include <utility>
 
 #include "engine/field_cursor.h"
-
-#ifdef __SSE2__
-#include <emmintrin.h>
-#endif
 
 namespace ostrel {
 namespace {
@@ -89,78 +84,22 @@ struct PrefixFields {
   std::size_t bracket_at = 0;
 };
 
-PrefixFields ReadPrefixFieldsOneByOne(std::string_view prefix) {
+PrefixFields ReadPrefixFields(std::string_view prefix) {
   PrefixFields fields;
-  FieldCursor cursor(prefix);
-  for (std::size_t index = 0; cursor.Next(); ++index) {
-    if (index == 0) fields.first = cursor.field();
-    if (index == 1) fields.second = cursor.field();
-    if (fields.bracket_field == SIZE_MAX && cursor.field().front() == '[') {
+  std::size_t index = 0;
+  ForEachField(prefix, [&](std::string_view field, std::size_t offset) {
+    if (index == 0) fields.first = field;
+    if (index == 1) fields.second = field;
+    if (fields.bracket_field == SIZE_MAX && field.front() == '[') {
       fields.bracket_field = index;
-      fields.bracket_at = cursor.offset();
+      fields.bracket_at = offset;
     }
     fields.any = true;
-  }
+    ++index;
+    // Nothing after the first bracket or the second field matters.
+    return fields.bracket_field == SIZE_MAX || index < 2;
+  });
   return fields;
-}
-
-PrefixFields ReadPrefixFields(std::string_view prefix) {
-#ifdef __SSE2__
-  // Prefixes of up to 64 bytes (address, identity, user, time) are read from bit masks of
-  // their separators and brackets, one bit per byte.
-  constexpr std::size_t kBlock = 64;
-  if (prefix.size() > kBlock) return ReadPrefixFieldsOneByOne(prefix);
-  alignas(16) char block[kBlock] = {};
-  std::memcpy(block, prefix.data(), prefix.size());
-  const __m128i one = _mm_set1_epi8(1);
-  const __m128i thirty_one = _mm_set1_epi8(31);
-  const __m128i bracket = _mm_set1_epi8('[');
-  std::uint64_t separators = 0;
-  std::uint64_t brackets = 0;
-  for (std::size_t at = 0; at < kBlock; at += 16) {
-    const __m128i bytes = _mm_load_si128(reinterpret_cast<const __m128i*>(block + at));
-    // Codes 1 to 32 are those that are at most 31 after subtracting 1 (0 wraps to 255).
-    const __m128i less_one = _mm_sub_epi8(bytes, one);
-    const __m128i separator = _mm_cmpeq_epi8(_mm_min_epu8(less_one, thirty_one), less_one);
-    separators |= static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(separator)))
-                  << at;
-    brackets |= static_cast<std::uint64_t>(
-                    static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, bracket))))
-                << at;
-  }
-  const std::uint64_t inside =
-      prefix.size() == kBlock ? ~std::uint64_t{0} : (std::uint64_t{1} << prefix.size()) - 1;
-  separators &= inside;
-  // A field begins at a byte that is no separator, after a separator or at the start.
-  const std::uint64_t starts = ~separators & inside & ((separators << 1) | 1);
-  const auto field_at = [&](std::uint64_t start_bit) {
-    const auto start = static_cast<std::size_t>(std::countr_zero(start_bit));
-    const std::uint64_t after = separators & (~std::uint64_t{0} << start);
-    const std::size_t end =
-        after != 0 ? static_cast<std::size_t>(std::countr_zero(after)) : prefix.size();
-    return prefix.substr(start, end - start);
-  };
-  PrefixFields fields;
-  fields.any = starts != 0;
-  if (starts != 0) fields.first = field_at(starts & -starts);
-  if (const std::uint64_t rest = starts & (starts - 1); rest != 0) {
-    fields.second = field_at(rest & -rest);
-  }
-  if (const std::uint64_t opening = starts & brackets; opening != 0) {
-    const auto at = static_cast<std::size_t>(std::countr_zero(opening));
-    fields.bracket_at = at;
-    // The fields before it, counted one by one: a few, and the baseline CPU has no
-    // population count instruction.
-    fields.bracket_field = 0;
-    for (std::uint64_t before = starts & ((std::uint64_t{1} << at) - 1); before != 0;
-         before &= before - 1) {
-      ++fields.bracket_field;
-    }
-  }
-  return fields;
-#else
-  return ReadPrefixFieldsOneByOne(prefix);
-#endif
 }
 
 }  // namespace

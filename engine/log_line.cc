@@ -127,9 +127,11 @@ std::optional<TLogLine> LineExtractor::ExtractLogLine(std::string_view line) {
 SkipReason LineExtractor::TakeIis() {
   const std::string_view text = work_;
   std::string_view fields[kIisMinFields];
-  FieldCursor cursor(text);
   std::size_t count = 0;
-  while (count < kIisMinFields && cursor.Next()) fields[count++] = cursor.field();
+  ForEachField(text, [&](std::string_view field, std::size_t) {
+    fields[count++] = field;
+    return count < kIisMinFields;
+  });
   if (count < kIisMinFields) throw LineError::TooFewFields(CountFields(text));
   taken_.SubjectA = fields[kIisMethodField];
   taken_.SubjectB = fields[kIisQueryField];
@@ -236,12 +238,16 @@ SkipReason LineExtractor::TakeAuto(std::string_view trimmed) {
 SkipReason LineExtractor::TakeW3c(const W3cFields& fields) {
   const std::string_view text = work_;
   fields_.clear();
-  FieldCursor cursor(text);
-  while (cursor.Next()) {
-    if (fields_.size() == fields.count()) return SkipReason::kShape;  // more than named
-    fields_.push_back(cursor.field());
-  }
-  if (fields_.size() != fields.count()) return SkipReason::kShape;
+  bool more_than_named = false;
+  ForEachField(text, [&](std::string_view field, std::size_t) {
+    if (fields_.size() == fields.count()) {
+      more_than_named = true;
+      return false;
+    }
+    fields_.push_back(field);
+    return true;
+  });
+  if (more_than_named || fields_.size() != fields.count()) return SkipReason::kShape;
   const auto value = [&](W3cFields::Role role) -> std::string_view {
     const std::size_t index = fields.index(role);
     if (index == W3cFields::kMissing || fields_[index] == "-") return {};
