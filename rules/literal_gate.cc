@@ -898,42 +898,63 @@ class Analyser {
 LiteralFrequencies::LiteralFrequencies(std::span<const std::string> sample)
     : ones_(256), twos_(65536) {
   std::vector<std::uint32_t> threes;
+  std::vector<std::uint32_t> fours;
   std::size_t bytes = 0;
   for (const std::string& text : sample) {
     bytes += text.size();
     for (std::size_t i = 0; i < text.size(); ++i) {
-      const auto at = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
+      const auto at = [&](std::size_t k) {
+        return static_cast<std::uint32_t>(static_cast<unsigned char>(text[k]));
+      };
       ++ones_[at(i)];
       if (i + 1 < text.size()) ++twos_[at(i) << 8 | at(i + 1)];
       if (i + 2 < text.size()) threes.push_back(at(i) << 16 | at(i + 1) << 8 | at(i + 2));
+      if (i + 3 < text.size()) {
+        fours.push_back(at(i) << 24 | at(i + 1) << 16 | at(i + 2) << 8 | at(i + 3));
+      }
     }
   }
-  std::sort(threes.begin(), threes.end());
-  for (std::size_t i = 0; i < threes.size();) {
-    std::size_t j = i;
-    while (j < threes.size() && threes[j] == threes[i]) ++j;
-    threes_.emplace_back(threes[i], static_cast<std::uint32_t>(j - i));
-    i = j;
-  }
+  threes_ = Tally(std::move(threes));
+  fours_ = Tally(std::move(fours));
   bytes_ = std::max<double>(1, static_cast<double>(bytes));
 }
 
+LiteralFrequencies::Counts LiteralFrequencies::Tally(std::vector<std::uint32_t> keys) {
+  std::sort(keys.begin(), keys.end());
+  Counts counts;
+  for (std::size_t i = 0; i < keys.size();) {
+    std::size_t j = i;
+    while (j < keys.size() && keys[j] == keys[i]) ++j;
+    counts.emplace_back(keys[i], static_cast<std::uint32_t>(j - i));
+    i = j;
+  }
+  return counts;
+}
+
+double LiteralFrequencies::CountOf(const Counts& counts, std::uint32_t key) {
+  const auto found = std::lower_bound(counts.begin(), counts.end(), key,
+                                      [](const std::pair<std::uint32_t, std::uint32_t>& entry,
+                                         std::uint32_t k) { return entry.first < k; });
+  return found != counts.end() && found->first == key ? found->second : 0;
+}
+
 double LiteralFrequencies::Rate(std::string_view text) const {
-  const auto at = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
+  const auto at = [&](std::size_t k) {
+    return static_cast<std::uint32_t>(static_cast<unsigned char>(text[k]));
+  };
   double count = 0;
   if (text.size() == 1) {
     count = ones_[at(0)];
   } else if (text.size() == 2) {
     count = twos_[at(0) << 8 | at(1)];
-  } else if (text.size() >= 3) {
+  } else if (text.size() == 3) {
+    count = CountOf(threes_, at(0) << 16 | at(1) << 8 | at(2));
+  } else if (text.size() >= 4) {
+    // Each four-byte piece occurs at least as often as the whole text.
     count = static_cast<double>(UINT32_MAX);
-    for (std::size_t i = 0; i + 2 < text.size(); ++i) {
-      const std::uint32_t key = at(i) << 16 | at(i + 1) << 8 | at(i + 2);
-      const auto found = std::lower_bound(threes_.begin(), threes_.end(), key,
-                                          [](const std::pair<std::uint32_t, std::uint32_t>& entry,
-                                             std::uint32_t k) { return entry.first < k; });
-      const double here = found != threes_.end() && found->first == key ? found->second : 0;
-      count = std::min(count, here);
+    for (std::size_t i = 0; i + 3 < text.size(); ++i) {
+      count = std::min(count,
+                       CountOf(fours_, at(i) << 24 | at(i + 1) << 16 | at(i + 2) << 8 | at(i + 3)));
     }
   }
   return count / bytes_;

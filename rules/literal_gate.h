@@ -21,14 +21,19 @@ class LiteralFrequencies {
  public:
   explicit LiteralFrequencies(std::span<const std::string> sample);
 
-  // Occurrences of text per byte of the sample: counted for up to three bytes; for a
-  // longer text those of its rarest three-byte piece, an upper bound.
+  // Occurrences of text per byte of the sample: counted for up to four bytes; for a
+  // longer text those of its rarest four-byte piece, an upper bound.
   double Rate(std::string_view text) const;
 
  private:
+  using Counts = std::vector<std::pair<std::uint32_t, std::uint32_t>>;  // sorted by key
+  static Counts Tally(std::vector<std::uint32_t> keys);
+  static double CountOf(const Counts& counts, std::uint32_t key);
+
   std::vector<std::uint32_t> ones_;
   std::vector<std::uint32_t> twos_;
-  std::vector<std::pair<std::uint32_t, std::uint32_t>> threes_;  // sorted by key
+  Counts threes_;
+  Counts fours_;
   double bytes_ = 1;
 };
 
