@@ -32,6 +32,8 @@ TEST(DecodeLineTest, ByteOutsideAsciiIsSeenAtEveryOffset) {
               ascii.substr(0, at) + ascii.substr(at + 1))
         << at;
   }
+  std::string crlf = std::string(150, 'a') + '\r';  // the CR of a CRLF line end
+  EXPECT_EQ(InputLineText(crlf.data(), crlf.size(), scratch), std::string(150, 'a'));
 }
 
 }  // namespace
