@@ -29,30 +29,6 @@ inline std::string_view TrimControls(std::string_view text) {
   return text;
 }
 
-// Walks the fields of a text: the stretches between runs of codes 1 to 32.
-class FieldCursor {
- public:
-  explicit FieldCursor(std::string_view text) : text_(text) {}
-
-  // Advances to the next field; false at the end of the text.
-  bool Next() {
-    while (pos_ < text_.size() && IsFieldSeparator(text_[pos_])) ++pos_;
-    if (pos_ >= text_.size()) return false;
-    const std::size_t start = pos_;
-    while (pos_ < text_.size() && !IsFieldSeparator(text_[pos_])) ++pos_;
-    field_ = text_.substr(start, pos_ - start);
-    return true;
-  }
-  std::string_view field() const { return field_; }
-  // Byte offset of the current field in the text.
-  std::size_t offset() const { return static_cast<std::size_t>(field_.data() - text_.data()); }
-
- private:
-  std::string_view text_;
-  std::size_t pos_ = 0;
-  std::string_view field_;
-};
-
 // One bit per byte of the (up to) 64 bytes of `text` from `block` on: set for codes 1 to 32,
 // and for the positions past the end of the text.
 inline std::uint64_t SeparatorBits(std::string_view text, std::size_t block) {
@@ -85,9 +61,9 @@ inline std::uint64_t SeparatorBits(std::string_view text, std::size_t block) {
   return bits;
 }
 
-// Calls on_field(field, offset) for the fields of `text` in order (what FieldCursor walks),
-// while it returns true. Finds them 64 bytes at a time from bit masks of the separators, so
-// a line of many short fields costs a few instructions per field.
+// Calls on_field(field, offset) for the fields of `text` (the stretches between runs of
+// codes 1 to 32) in order, while it returns true. Finds them 64 bytes at a time from bit masks of
+// the separators, so a line of many short fields costs a few instructions per field.
 template <typename OnField>
 void ForEachField(std::string_view text, OnField&& on_field) {
   constexpr std::size_t kBlock = 64;
@@ -115,6 +91,16 @@ void ForEachField(std::string_view text, OnField&& on_field) {
     separator_before = separators >> 63;
   }
   if (open != kNone) on_field(text.substr(open), open);
+}
+
+// The first field of `text`; empty when it has none.
+inline std::string_view FirstField(std::string_view text) {
+  std::string_view first;
+  ForEachField(text, [&](std::string_view field, std::size_t) {
+    first = field;
+    return false;
+  });
+  return first;
 }
 
 inline std::size_t CountFields(std::string_view text) {

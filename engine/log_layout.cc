@@ -74,34 +74,6 @@ std::size_t ClosingQuote(std::string_view line, std::size_t open) {
   return std::string_view::npos;
 }
 
-// The fields before the request that the layout is told by: the first two, whether there
-// is any, and which one (and where) is the first to begin with "[".
-struct PrefixFields {
-  std::string_view first;
-  std::string_view second;
-  bool any = false;
-  std::size_t bracket_field = SIZE_MAX;
-  std::size_t bracket_at = 0;
-};
-
-PrefixFields ReadPrefixFields(std::string_view prefix) {
-  PrefixFields fields;
-  std::size_t index = 0;
-  ForEachField(prefix, [&](std::string_view field, std::size_t offset) {
-    if (index == 0) fields.first = field;
-    if (index == 1) fields.second = field;
-    if (fields.bracket_field == SIZE_MAX && field.front() == '[') {
-      fields.bracket_field = index;
-      fields.bracket_at = offset;
-    }
-    fields.any = true;
-    ++index;
-    // Nothing after the first bracket or the second field matters.
-    return fields.bracket_field == SIZE_MAX || index < 2;
-  });
-  return fields;
-}
-
 }  // namespace
 
 std::string_view LayoutName(LineLayout layout) {
@@ -141,8 +113,10 @@ std::optional<W3cFields> W3cFields::FromDirective(std::string_view directive) {
   if (!StartsWithNoCase(directive, kFieldsDirective)) return std::nullopt;
   directive.remove_prefix(kFieldsDirective.size());
   std::vector<std::string> names;
-  FieldCursor cursor(directive);
-  while (cursor.Next()) names.emplace_back(cursor.field());
+  ForEachField(directive, [&](std::string_view field, std::size_t) {
+    names.emplace_back(field);
+    return true;
+  });
   if (names.empty()) return std::nullopt;
   return W3cFields(std::move(names));
 }
@@ -199,15 +173,30 @@ SkipReason ParseNcsaLine(std::string_view line, NcsaParts& parts) {
   const std::size_t open = line.find('"');
   if (open == std::string_view::npos || open == 0) return SkipReason::kShape;
   const std::string_view prefix = line.substr(0, open);
-  const PrefixFields fields = ReadPrefixFields(prefix);
-  if (!fields.any) return SkipReason::kShape;
-  const bool vhost = fields.bracket_field == 4;
-  parts.client = vhost ? fields.second : fields.first;
+  std::string_view first;
+  std::string_view second;
+  std::size_t index = 0;
+  std::size_t bracket_field = SIZE_MAX;
+  std::size_t bracket_at = 0;
+  ForEachField(prefix, [&](std::string_view field, std::size_t offset) {
+    if (index == 0) first = field;
+    if (index == 1) second = field;
+    if (bracket_field == SIZE_MAX && field.front() == '[') {
+      bracket_field = index;
+      bracket_at = offset;
+    }
+    ++index;
+    // Nothing after the first bracket or the second field matters.
+    return bracket_field == SIZE_MAX || index < 2;
+  });
+  if (index == 0) return SkipReason::kShape;
+  const bool vhost = bracket_field == 4;
+  parts.client = vhost ? second : first;
   parts.time = {};
-  if (fields.bracket_field != SIZE_MAX) {
-    const std::size_t close = prefix.find(']', fields.bracket_at);
+  if (bracket_field != SIZE_MAX) {
+    const std::size_t close = prefix.find(']', bracket_at);
     if (close != std::string_view::npos) {
-      parts.time = prefix.substr(fields.bracket_at + 1, close - fields.bracket_at - 1);
+      parts.time = prefix.substr(bracket_at + 1, close - bracket_at - 1);
     }
   }
   const std::size_t close = ClosingQuote(line, open);
@@ -249,9 +238,7 @@ LineLayout GuessLayout(std::string_view text) {
       ++votes[parts.layout];
       continue;
     }
-    FieldCursor cursor(line);
-    if (cursor.Next() && LooksLikeDate(cursor.field()) &&
-        W3cFields::IisDefault(CountFields(line))) {
+    if (LooksLikeDate(FirstField(line)) && W3cFields::IisDefault(CountFields(line))) {
       ++votes[LineLayout::kW3c];
     }
   }

@@ -54,13 +54,6 @@ bool BeginsWithAddress(std::string_view line) {
   return IsIPv4(line.substr(0, space + 1));
 }
 
-}  // namespace
-
-LineExtractor::LineExtractor(LogType log_type, IpLocator& locator)
-    : log_type_(log_type), locator_(&locator) {}
-
-namespace {
-
 // Lower-cases A-Z of `size` bytes from `in` into `out`, and with kQuotesToDash makes every
 // double quote "-".
 template <bool kQuotesToDash>
@@ -92,6 +85,9 @@ void LowerBytes(const char* in, char* out, std::size_t size) {
 }
 
 }  // namespace
+
+LineExtractor::LineExtractor(LogType log_type, IpLocator& locator)
+    : log_type_(log_type), locator_(&locator) {}
 
 void LineExtractor::LowerIntoWork(std::string_view trimmed, bool quotes_to_dash) {
   work_.resize(trimmed.size());
@@ -168,9 +164,7 @@ SkipReason LineExtractor::TakeQuoted() {
     }
     request = rest.substr(0, protocol_end + 4);
   }
-  FieldCursor cursor(text);
-  cursor.Next();  // the address check guarantees a first field
-  taken_.Client = cursor.field();
+  taken_.Client = FirstField(text);  // the address check guarantees one
   taken_.SubjectA = request;
   taken_.Method = request.substr(0, request.find(' '));
   if (const std::size_t open = text.find('['); open < first_quote) {

@@ -985,9 +985,6 @@ struct ScratchFree {
   void operator()(hs_scratch_t* scratch) const { hs_free_scratch(scratch); }
 };
 
-}  // namespace
-
-namespace {
 // A literal's id is its slot; one that must stand at the start of the subject also carries
 // its length, to compare with where its first match ends.
 constexpr unsigned kAnchoredBit = 1U << 31;
