@@ -53,7 +53,7 @@ timed() {
 median() { sort -n | awk '{a[NR] = $1} END {print a[int((NR + 1) / 2)]}'; }
 
 echo "machine: $(nproc) cores, $(uptime | sed 's/.*load average/load average/')"
-echo "ostrel-cli: $cli; ripgrep: $(rg --version | head -n 1); patterns: $patterns"
+echo "ostrel-cli: $cli; ripgrep: $(rg --version | sed -n 1p); patterns: $patterns"
 echo
 printf '%-7s %-34s %8s %7s %9s %8s %9s\n' type command seconds GB/s "cpu s" "peak MiB" "hits"
 for type in "${types[@]}"; do

@@ -30,33 +30,31 @@ inline std::string_view TrimControls(std::string_view text) {
 }
 
 // One bit per byte of the (up to) 64 bytes of `text` from `block` on: set for codes 1 to 32,
-// and for the positions past the end of the text.
+// and for the positions past the end of the text. Reads only bytes of `text`.
 inline std::uint64_t SeparatorBits(std::string_view text, std::size_t block) {
   constexpr std::size_t kBlock = 64;
   const std::size_t size = std::min(kBlock, text.size() - block);
   const char* bytes = text.data() + block;
   std::uint64_t bits = 0;
+  std::size_t at = 0;
 #ifdef __SSE2__
-  alignas(16) char tail[kBlock];
-  if (size < kBlock) {
-    std::memset(tail, 0, kBlock);
-    std::memcpy(tail, bytes, size);
-    bytes = tail;
-  }
-  const __m128i one = _mm_set1_epi8(1);
-  const __m128i thirty_one = _mm_set1_epi8(31);
-  for (std::size_t at = 0; at < kBlock; at += 16) {
-    const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + at));
+  const auto sixteen = [](const char* from) -> std::uint64_t {
+    const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
     // Codes 1 to 32 are those that are at most 31 after subtracting 1 (0 wraps to 255).
-    const __m128i less_one = _mm_sub_epi8(chunk, one);
-    const __m128i separator = _mm_cmpeq_epi8(_mm_min_epu8(less_one, thirty_one), less_one);
-    bits |= static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(separator))) << at;
-  }
-#else
-  for (std::size_t at = 0; at < size; ++at) {
-    if (IsFieldSeparator(bytes[at])) bits |= std::uint64_t{1} << at;
+    const __m128i less_one = _mm_sub_epi8(chunk, _mm_set1_epi8(1));
+    const __m128i separator = _mm_cmpeq_epi8(_mm_min_epu8(less_one, _mm_set1_epi8(31)), less_one);
+    return static_cast<unsigned>(_mm_movemask_epi8(separator));
+  };
+  for (; at + 16 <= size; at += 16) bits |= sixteen(bytes + at) << at;
+  if (at < size && size >= 16) {
+    // The last sixteen bytes, overlapping some already done: no copy of a short tail.
+    bits |= sixteen(bytes + size - 16) << (size - 16);
+    at = size;
   }
 #endif
+  for (; at < size; ++at) {
+    if (IsFieldSeparator(bytes[at])) bits |= std::uint64_t{1} << at;
+  }
   if (size < kBlock) bits |= ~std::uint64_t{0} << size;
   return bits;
 }

@@ -67,15 +67,22 @@ void LowerBytes(const char* in, char* out, std::size_t size) {
   const __m128i lower_bit = _mm_set1_epi8(0x20);
   const __m128i quote = _mm_set1_epi8('"');
   const __m128i dash = _mm_set1_epi8('-');
-  for (; i + 16 <= size; i += 16) {
-    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
+  const auto lower_sixteen = [&](std::size_t at) {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + at));
     const __m128i upper = _mm_cmplt_epi8(_mm_add_epi8(bytes, shift), bound);
     __m128i lowered = _mm_or_si128(bytes, _mm_and_si128(upper, lower_bit));
     if constexpr (kQuotesToDash) {
       const __m128i quotes = _mm_cmpeq_epi8(bytes, quote);
       lowered = _mm_or_si128(_mm_andnot_si128(quotes, lowered), _mm_and_si128(quotes, dash));
     }
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), lowered);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + at), lowered);
+  };
+  for (; i + 16 <= size; i += 16) lower_sixteen(i);
+  if (i < size && size >= 16) {
+    // The last sixteen bytes once more, overlapping the block before: each output byte
+    // depends on its input byte only, so writing one twice changes nothing.
+    lower_sixteen(size - 16);
+    i = size;
   }
 #endif
   for (; i < size; ++i) {
@@ -231,17 +238,19 @@ SkipReason LineExtractor::TakeAuto(std::string_view trimmed) {
 
 SkipReason LineExtractor::TakeW3c(const W3cFields& fields) {
   const std::string_view text = work_;
-  fields_.clear();
+  // Sized once for the directive in effect; each line only fills it in.
+  fields_.resize(fields.count());
+  std::size_t count = 0;
   bool more_than_named = false;
   ForEachField(text, [&](std::string_view field, std::size_t) {
-    if (fields_.size() == fields.count()) {
+    if (count == fields_.size()) {
       more_than_named = true;
       return false;
     }
-    fields_.push_back(field);
+    fields_[count++] = field;
     return true;
   });
-  if (more_than_named || fields_.size() != fields.count()) return SkipReason::kShape;
+  if (more_than_named || count != fields_.size()) return SkipReason::kShape;
   const auto value = [&](W3cFields::Role role) -> std::string_view {
     const std::size_t index = fields.index(role);
     if (index == W3cFields::kMissing || fields_[index] == "-") return {};

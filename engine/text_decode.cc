@@ -1,5 +1,6 @@
 #include "engine/text_decode.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
@@ -79,23 +80,26 @@ namespace {
 // Whether `text` is ASCII without a CR.
 bool IsAsciiWithoutCarriageReturn(std::string_view text) {
   const char* p = text.data();
-  std::size_t left = text.size();
+  const std::size_t size = text.size();
 #ifdef __SSE2__
-  const __m128i carriage_return = _mm_set1_epi8('\r');
-  while (left >= 32) {
-    const auto* block = reinterpret_cast<const __m128i*>(p);
-    const __m128i first = _mm_loadu_si128(block);
-    const __m128i second = _mm_loadu_si128(block + 1);
+  if (size >= 16) {
     // A byte from 0x80 on has its top bit; a CR becomes 0xFF.
-    const __m128i odd = _mm_or_si128(_mm_or_si128(first, _mm_cmpeq_epi8(first, carriage_return)),
-                                     _mm_or_si128(second, _mm_cmpeq_epi8(second, carriage_return)));
-    if (_mm_movemask_epi8(odd) != 0) return false;
-    p += 32;
-    left -= 32;
+    const auto odd = [](const char* at) {
+      const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+      return _mm_or_si128(bytes, _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\r')));
+    };
+    std::size_t i = 0;
+    for (; i + 32 <= size; i += 32) {
+      if (_mm_movemask_epi8(_mm_or_si128(odd(p + i), odd(p + i + 16))) != 0) return false;
+    }
+    // The rest as the last sixteen bytes twice over, overlapping what was looked at: both
+    // checks are whole loads, with no byte-by-byte tail.
+    const char* last = p + size - 16;
+    return _mm_movemask_epi8(_mm_or_si128(odd(std::min(p + i, last)), odd(last))) == 0;
   }
 #endif
-  for (; left > 0; --left, ++p) {
-    if ((static_cast<unsigned char>(*p) & 0x80) != 0 || *p == '\r') return false;
+  for (std::size_t i = 0; i < size; ++i) {
+    if ((static_cast<unsigned char>(p[i]) & 0x80) != 0 || p[i] == '\r') return false;
   }
   return true;
 }
