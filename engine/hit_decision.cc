@@ -79,6 +79,16 @@ std::size_t SubjectHash(std::string_view subject) noexcept {
   return static_cast<std::size_t>(hash ^ (hash >> 32));
 }
 
+// Three bytes as one number, so an extension is compared in one step.
+constexpr std::uint32_t ThreeBytes(char a, char b, char c) {
+  return static_cast<std::uint32_t>(static_cast<unsigned char>(a)) |
+         static_cast<std::uint32_t>(static_cast<unsigned char>(b)) << 8 |
+         static_cast<std::uint32_t>(static_cast<unsigned char>(c)) << 16;
+}
+constexpr std::uint32_t ThreeBytes(const char (&text)[4]) {
+  return ThreeBytes(text[0], text[1], text[2]);
+}
+
 }  // namespace
 
 HitDecider::HitDecider(const RunOptions& options, const CompiledRuleSet& rules)
@@ -90,17 +100,31 @@ HitDecider::HitDecider(const RunOptions& options, const CompiledRuleSet& rules)
       memo_(std::make_unique<VerdictMemo>()) {}
 
 bool HasStaticResourceName(std::string_view subject) noexcept {
-  static constexpr std::string_view kExtensions[] = {
-      "ico", "bmp", "jpg", "gif", "png", "tif", "pcx", "wmf", "cdr", "eps", "emf", "pic", "swf"};
   for (std::size_t dot = subject.find('.'); dot != std::string_view::npos;
        dot = subject.find('.', dot + 1)) {
     const std::string_view rest = subject.substr(dot + 1);
     if (rest.size() < 3) return false;
-    const std::string_view extension = rest.substr(0, 3);
-    for (const std::string_view known : kExtensions) {
-      if (extension == known) return true;
+    switch (ThreeBytes(rest[0], rest[1], rest[2])) {
+      case ThreeBytes("ico"):
+      case ThreeBytes("bmp"):
+      case ThreeBytes("jpg"):
+      case ThreeBytes("gif"):
+      case ThreeBytes("png"):
+      case ThreeBytes("tif"):
+      case ThreeBytes("pcx"):
+      case ThreeBytes("wmf"):
+      case ThreeBytes("cdr"):
+      case ThreeBytes("eps"):
+      case ThreeBytes("emf"):
+      case ThreeBytes("pic"):
+      case ThreeBytes("swf"):
+        return true;
+      case ThreeBytes("css"):
+        if (rest.size() > 3 && rest[3] == ' ') return true;
+        break;
+      default:
+        break;
     }
-    if (rest.starts_with("css ")) return true;
   }
   return false;
 }
