@@ -177,8 +177,8 @@ void CheckCorpus(const CorpusCase& c, const std::filesystem::path& folder) {
 // Floors just below what the sets reached when the rules were last changed (see
 // docs/rules.md): {all attacks, lowest category, highest benign share}, compact then broad.
 constexpr CorpusCase kOwnCorpora[] = {
-    {"train", "train_attacks.tsv", "train_benign.tsv", {80.0, 33.0, 0.0}, {87.5, 55.0, 0.25}},
-    {"dev", "dev_attacks.tsv", "dev_benign.tsv", {78.5, 47.0, 0.5}, {86.5, 73.0, 1.0}},
+    {"train", "train_attacks.tsv", "train_benign.tsv", {82.0, 33.0, 0.0}, {88.5, 55.0, 0.25}},
+    {"dev", "dev_attacks.tsv", "dev_benign.tsv", {79.5, 47.0, 0.5}, {87.0, 73.0, 1.0}},
     {"own", "attacks.tsv", "benign.tsv", {99.5, 99.0, 0.0}, {99.5, 99.0, 0.4}},
 };
 
@@ -254,6 +254,16 @@ constexpr SlotCase kSlotCases[] = {
     {1, true, "get /item?id=a%27%20%3c%3d%20%27b http/1.1"},
     {1, true, "get /item?id=%27%7b%22a%22:1%7d%27::jsonb http/1.1"},
     {1, false, "get /s?q=rock+%27n%27+roll&a=2001:db8::1 http/1.1\" 200 1 \"-\" \"curl\""},
+    {1, true, "get /login?user=admin%27%20or%20email%20notnull-- http/1.1"},
+    {1, true, "get /item?id=1%27union%20select http/1.1"},
+    {1, true, "get /item?id=1%27%7c%7cpg_sleep(5)-- http/1.1"},
+    {1, true, "get /item?id=12%27 http/1.1"},
+    {1, true, "get /item?id=lo_import(%27/etc/passwd%27) http/1.1"},
+    {1, true, "get /item?id=1%20in%20(select%20%2a%20from%20users) http/1.1"},
+    {1, true, "get /item?id=1%20and%20(select%20(ord(left(user(),1))))>64 http/1.1"},
+    {1, false, "get /s?q=it%27s+done--+l%27or%c3%a9al+-- http/1.1"},
+    {1, false, "get /api?$filter=name%20eq%20%27bob%27%20and%20startswith(name,%27b%27) http/1.1"},
+    {1, false, "get /s?q=choose+or+(select+a+size)+top+10+-- http/1.1"},
     // Slot 2: cross-site scripting.
     {2, true, "get /s?q=%3cscript%3ealert(1)%3c/script%3e http/1.1"},
     {2, true, "get /s?q=%22%3e%3cimg%20src%3dx%20onerror%3dprompt(1)%3e http/1.1"},

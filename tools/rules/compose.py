@@ -410,7 +410,7 @@ def top(*alternatives):
 
 
 # ---------------- slot 1: SQL injection (compact)
-FUNCS_T = r'(?:sleep|pg_sleep|benchmark|elt|make_set|extractvalue|updatexml|exp|ascii|substring|substr|mid|ord|length|if|iif|char|chr|exists|select|case|count|concat|concat_ws|group_concat|nullif|ifnull|isnull|coalesce|cast|convert|row|rand|floor|version|database|user|current_user|system_user|schema|load_file|randomblob|regexp_substring|instr|locate|hex|unhex|md5|sha1|utl_inaddr\.get_host_address|dbms_pipe\.receive_message|ctxsys\.drithsx\.sn|dbms_utility\.sqlid_to_sqlhash|xmltype|upper|lower|not|in)'
+FUNCS_T = r'(?:json|json_valid|json_extract|json_type|glob|likelihood|unlikely|sqlite_version|sqlite_compileoption_used|sqlite_compileoption_get|zeroblob|typeof|load_extension|sleep|pg_sleep|benchmark|elt|make_set|extractvalue|updatexml|exp|ascii|substring|substr|mid|ord|length|if|iif|char|chr|exists|select|case|count|concat|concat_ws|group_concat|nullif|ifnull|isnull|coalesce|cast|convert|row|rand|floor|version|database|user|current_user|system_user|schema|load_file|randomblob|regexp_substring|instr|locate|hex|unhex|md5|sha1|utl_inaddr\.get_host_address|dbms_pipe\.receive_message|ctxsys\.drithsx\.sn|dbms_utility\.sqlid_to_sqlhash|xmltype|upper|lower|not|in)'
 slot1 = top(
   # union based
   WB + r'union' + SQPL + r'(?:(?:all|distinct|distinctrow)' + SQPL + ')?select' + WE + r'(?=(?:(?!\shttp/)[^&]){0,100}?(?:' + COMMA + r'|from|' + LP + r'|@@|null|' + STAR + r'|0x|--|' + HASH + r'|' + ANYQ + r'|' + NUM + r'))',
@@ -422,8 +422,12 @@ slot1 = top(
       FUNCS_T + SPS + LP,
       r'(?:[a-z_]{1,30}\.){1,3}[a-z_]{1,40}' + SPS + LP,
   ),
-  # quote closed and the rest commented out
-  Q + r'(?:' + SP1 + '|' + RP + r'){0,6}+(?:--(?:' + SP1 + r'|$|&|-|")|%2d%2d|' + HASH + r'|/\*|' + SEMI + SPS + r'%00)',
+  # quote closed and the rest commented out; a quote, an SQL operator and a comment that
+  # ends the value (x'<email--, z'or email notnull--, user'collate nocase--, ' is not?--);
+  # string concatenation after a quote ('||'x, '||true, '||version())
+  Q + alt(r'(?:' + SP1 + '|' + RP + r'){0,6}+(?:--(?:' + SP1 + r'|$|&|-|")|%2d%2d|' + HASH + r'|/\*|' + SEMI + SPS + r'%00)',
+          r"(?:(?!" + Q + r")[^&\s]){0,40}?(?:" + WB + r"(?:or|and|xor|not|is|like|ilike|rlike|glob|regexp|collate|notnull|isnull|mod|div|between|similar)(?![a-z_]|%[89a-f][0-9a-f])|[=<>!^|*/]|%3d|%3c|%3e|%21|%5e|%7c|%2a|%2f|%25|%252b)(?:(?!" + Q + r")[^&\s]){0,40}?(?:--|%2d%2d)(?:-|" + SP1 + r"-?)?(?=&|\s|$)",
+          SPS + PIPE + PIPE + SPS + alt(ANYQ, r'(?:true|false|null)' + WE, r'\d', r'select' + WE, r'[a-z_][a-z0-9_]{1,40}' + SPS + LP)),
   # stacked queries
   SEMI + SPS + alt(
       r'(?:drop|truncate|alter|create)' + SPP + r'(?:table|database|schema|user|procedure|function|view|index|trigger|login)' + WE,
@@ -433,7 +437,7 @@ slot1 = top(
   WB + r'(?:i?if|elt|make_set|case' + SQP + r'when|when)' + SQSL + r'\d+' + SQS + EQ + SQS + r'\d+' + SPS + alt(COMMA, RP, r'then' + WE),
   LP + SPS + r'\d+' + SPS + EQ + SPS + r'\d+' + SPS + RP + SPS + alt(STAR, r'\+', '-', '/', PIPE, AMP, r'(?:and|or|xor)' + WE),
   # subselects
-  LP + SQS + r'select' + SQPL + alt(r'\*', AT + AT + '?[a-z]', r'null', r'case' + WE, r'count' + SPS + LP, r'concat', r'(?:char|chr)' + SPS + LP, r'\d+' + SPS + r'(?:' + COMMA + r'|from' + WE + r'|' + RP + ')', r'0x', r'if' + SPS + LP, r'(?:pg_)?sleep', r'benchmark', r'(?:current_)?user', r'database', r'version', r'schema', r'table_name', r'column_name', r'group_concat', r'load_file', r'substr', r'ascii', r'top' + SPP + r'\d', r'distinct', r'name' + SQP + 'from', r'[a-z_]{1,30}' + SQP + r'from' + SQP + r'[a-z_.$]{1,40}' + SQP + r'where' + WE, ANYQ + r'[a-z0-9]{0,30}' + ANYQ + SQS + alt(COMMA, 'from', 'where')),
+  LP + SQS + r'select' + SQPL + alt(STAR, r'(?:ord|mid|left|right|length|char_length)' + SPS + LP, AT + AT + '?[a-z]', r'null', r'case' + WE, r'count' + SPS + LP, r'concat', r'(?:char|chr)' + SPS + LP, r'\d+' + SPS + r'(?:' + COMMA + r'|from' + WE + r'|' + RP + ')', r'0x', r'if' + SPS + LP, r'(?:pg_)?sleep', r'benchmark', r'(?:current_)?user', r'database', r'version', r'schema', r'table_name', r'column_name', r'group_concat', r'load_file', r'substr', r'ascii', r'top' + SPP + r'\d', r'distinct', r'name' + SQP + 'from', r'[a-z_]{1,30}' + SQP + r'from' + SQP + r'[a-z_.$]{1,40}' + SQP + r'(?:where|limit|order|group)' + WE, ANYQ + r'[a-z0-9]{0,30}' + ANYQ + SQS + alt(COMMA, 'from', 'where')),
   WB + r'select' + SQPL + alt(AT + AT + '[a-z]', r'null' + SQS + COMMA, r'count' + SPS + LP + SPS + STAR, r'concat(?:_ws)?' + SPS + LP, r'(?:char|chr)' + SPS + LP + r'\d', r'\d+' + SQS + COMMA + SQS + r'\d+' + SQS + COMMA, r'(?:pg_)?sleep' + SPS + LP, r'benchmark' + SPS + LP, r'(?:current_user|database|version|user|schema)' + SPS + LP + SPS + RP, r'table_name' + SQP + 'from', r'column_name', r'group_concat', r'load_file', r'[a-z0-9_,*]{1,40}' + SQP + r'from' + SQP + r'(?:information_schema|mysql\.|sys\.|sysobjects|syscolumns|master\.|dual\b|pg_|all_tables|user_tables|sqlite_master)'),
   # time based and error based functions
   WB + r'(?:sleep|pg_sleep)' + SPS + LP + SPS + r'(?:\d|' + LP + ')',
@@ -480,14 +484,24 @@ slot1 = top(
   # nested SQL functions: ascii(substring(...)), length(version())
   WB + r'(?:ascii|ord|length|len|substring|substr|mid|hex|unhex|conv|lpad|rpad|compress|uncompress|char_length|lower|upper|reverse|sin|cos|abs|coercibility|charset|collation|binary)' + SPS + LP + SPS + r'(?:\(' + SPS + r'){0,8}+(?:ascii|substring|substr|mid|version|user|database|schema|current_user|system_user|select|length|compress|hex|concat|char|password|@@)' + WE,
   WB + r'(?:version|database|user|current_user|system_user|schema|connection_id|last_insert_id)' + SPS + LP + SPS + RP + SQS + alt(RP, COMMA, r'(?=&|\s|$)', r'--', HASH),
-  # a quote, an operator and another quote: 'x'!='y', a' not rlike 'b, ' or '
-  ANYQ + SPS + r'(?:not' + SPP + r')?' + alt(r'rlike', r'regexp', r'like', r'glob', r'!=', r'%21%3d', r'<>', r'%3c%3e', r'\^', r'%5e', r'%25', r'\|', r'%7c', r'(?:or|and|xor|div|mod)' + WE, EQ, LT + r'(?:' + EQ + GT + r'?)?', GT + EQ + '?', STAR, AMP + AMP, r'%2b', r'sounds' + SPP + r'like' + WE) + SPS + ANYQ,
+  # a quote, an operator and another quote: 'x'!='y', a' not rlike 'b, ' or '; UNION
+  # SELECT right after a quote, nothing needed after it
+  ANYQ + SPS + alt(r'(?:not' + SPP + r')?' + alt(r'rlike', r'regexp', r'like', r'glob', r'!=', r'%21%3d', r'<>', r'%3c%3e', r'\^', r'%5e', r'%25', PIPE + r'(?:' + PIPE + r')?', r'(?:or|and|xor|div|mod)' + WE, EQ, LT + r'(?:' + EQ + GT + r'?|' + LT + r')?', GT + r'(?:' + EQ + r'|' + GT + r')?', STAR, AMP + AMP, r'%2b', r'sounds' + SPP + r'like' + WE) + SPS + ANYQ,
+                   WB + r'union' + SQPL + r'(?:(?:all|distinct)' + SQPL + r')?select' + WE),
   # a PostgreSQL cast of a quoted, bracketed or numeric value: '1'::int, (...)::jsonb
   r'''(?<=['")\d]|%27|%22|%29)''' + COLON + COLON + r'(?:int|integer|bigint|smallint|text|varchar|jsonb?|numeric|regclass|bool|boolean|float|bytea)' + WE,
   # a comment and line break before a keyword: -1%23%0d%0aunion
   alt(HASH, '--') + r'[^&\s]{0,40}?' + NL + r'(?:' + SQLSEP + r')*+(?:union|select|and|or|having|insert|update|delete|drop)' + WE,
   r'(?:\*|%2a)(?:/|%2f)' + r'(?:' + SQLSEP + r'){0,8}+(?:union|select|from|having)' + WE,
   WB + r'group' + SQP + r'by' + SQP + r'[^&\s]{1,60}?' + SQP + r'having' + WE, WB + r'case' + SQP + r'when' + SQP + r'[^&]{1,80}?' + SQP + r'then' + WE,
+  # a numeric value closed by a lone quote, the first probe of every scanner: id=12'
+  r"=\d{1,12}(?:'|%27|%2527)[& ]",
+  # MySQL version comments whatever follows them: /*!32302 1/0
+  r'(?:/|%2f)(?:\*|%2a)(?:!|%21)\d{5}',
+  # T-SQL: exec(@x)
+  WB + r'exec(?:ute)?' + SPS + LP + SPS + AT,
+  # PostgreSQL file and large-object functions
+  WB + r'(?:lo_import|lo_export|lo_get|lo_put|lo_from_bytea|pg_read_file|pg_read_binary_file|pg_ls_dir|pg_stat_file|current_setting|set_config|query_to_xml|dblink_connect|dblink)' + SPS + LP,
   # UNION SELECT with comment blanks and nothing column-like after it
   WB + r'union' + r'(?:' + SQLSEP + r')*+(?:/|%2f)(?:\*|%2a)[^&\s]{0,40}?(?:\*|%2a)(?:/|%2f)(?:' + SQLSEP + r')*+(?:all' + SQP + r')?select' + WE,
 )
@@ -590,16 +604,16 @@ CMD_ARG = r'(?:cat|more|less|head|tail|type|nl|tac|od|xxd|strings|grep|find|wget
 # Shell insertions that leave a word as it is: quotes, backslashes, empty expansions
 # ($@, ${x}, $()) and empty backtick pairs. who'am'i, "w"get and c${u}at run whoami, wget, cat.
 CALLED.add('shi')
-SHINS = D('shi', alt(r"''", r'""', r"'", r'"', r'\\', U(r'%27%27|%22%22'), E('(?:27|22|5c)'), BT + BT, DOL + alt(AT, STAR, r'\d', LB + r'[a-z0-9_]{0,10}' + RB, LP + RP)))
+SHINS = D('shi', alt(r"''", r'""', r"'", r'"', r'\\', E('(?:27|22|5c)'), BT + BT, DOL + alt(AT, STAR, r'\d', LB + r'[a-z0-9_]{0,10}' + RB, LP + RP)))
 OBF_CMDS = ['whoami', 'wget', 'curl', 'python', 'python3', 'perl', 'ruby', 'php', 'bash', 'sh', 'cat', 'uname', 'passwd', 'echo', 'ping', 'chmod', 'busybox', 'socat', 'telnet', 'sleep']
 
 
 def shell_split(word):
-    """word with a shell insertion between two of its letters and at most one between any
-    others: one alternative per position of the first, which the gate sees with the letters
-    around it."""
-    between = '(?:' + SHINS + ')?+'
-    return [word[:k] + SHINS + between.join(word[k:]) for k in range(1, len(word))]
+    """word with one or two shell insertions between two of its letters and at most two
+    between any others: one alternative per position of the first, which the gate sees
+    with the letters before it."""
+    between = '(?:' + SHINS + '){0,2}+'
+    return [word[:k] + SHINS + '(?:' + SHINS + ')?+' + between.join(word[k:]) for k in range(1, len(word))]
 
 
 def globbed(folder):
