@@ -339,6 +339,9 @@ constexpr SlotCase kSlotCases[] = {
     {6, true, "get /wp-content/error.log http/1.1"},
     {6, false, "get /blog/cursor-rules-for-ai?page=2 http/1.1"},
     {6, true, "get /wp-content/plugins/wp-file-manager/lib/php/connector.minimal.php http/1.1"},
+    {6, true, "get /wp-conflg.php http/1.1"},
+    {6, true, "get /+cscoe+/files/file_list.json?path=/ http/1.1"},
+    {6, false, "get /+cscoe+/logon.html http/1.1"},
     // Slot 7: wider SQL and script keywords.
     {7, true, "get /item?id=5%20and%20sleep(3) http/1.1"},
     {7, true, "get /item?id=1%27%20or%20x%3dx http/1.1"},
