@@ -240,13 +240,12 @@ std::uint64_t CountLinesOfTail(std::string_view text) {
   return feeds + (open_tail ? 1 : 0);
 }
 
-std::uint64_t CountFileLines(const std::filesystem::path& path, const std::atomic<bool>* stop) {
+std::uint64_t CountFileLines(const std::filesystem::path& path) {
   InputFile file(path);
   const ReadBuffer<char> buffer = MakeReadBuffer<char>(kCountBlockBytes);
   std::uint64_t lines = 0;
   char last = '\n';
   for (;;) {
-    if (stop != nullptr && stop->load(std::memory_order_relaxed)) break;
     std::size_t got = file.Read(buffer.get(), kCountBlockBytes);
     if (got == 0) break;
     const void* end_byte = std::memchr(buffer.get(), kEndOfFileByte, got);

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
@@ -110,10 +109,8 @@ std::uint64_t CountLinesOfTail(std::string_view text);
 
 // The counting pass: the number of lines of the file, by the rule of CountLinesOfTail
 // over everything before the first kEndOfFileByte. Reads in large blocks and allocates
-// one buffer. Throws InputError. Gives up between blocks, with a partial count, once
-// `stop` is set.
-std::uint64_t CountFileLines(const std::filesystem::path& path,
-                             const std::atomic<bool>* stop = nullptr);
+// one buffer. Throws InputError.
+std::uint64_t CountFileLines(const std::filesystem::path& path);
 
 // A block of whole lines of one file.
 struct Chunk {

@@ -2,12 +2,10 @@
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <cmath>
 #include <condition_variable>
 #include <deque>
 #include <functional>
-#include <future>
 #include <limits>
 #include <memory>
 #include <mutex>
@@ -331,18 +329,9 @@ class Run {
     }
     file_summary.likely = GuessLayout(head);
     const bool compressed = stream->compression() != Compression::kNone;
-    // With several workers the counting pass runs beside the analysis, which would
-    // otherwise wait for it; until it is done the total is estimated as for compressed
-    // files. With one job the run stays on one thread.
-    std::future<std::uint64_t> counting;
     if (file->regular() && !compressed) {
       try {
-        if (jobs_ > 1) {
-          counting = std::async(std::launch::async,
-                                [&path, this] { return CountFileLines(path, &cancel_); });
-        } else {
-          total = CountFileLines(path);
-        }
+        total = CountFileLines(path);
       } catch (const InputError& error) {
         Fail(path, 0, "无法读取文件 " + PathText(path) + "：" + error.what());
       }
@@ -356,20 +345,6 @@ class Run {
     std::uint64_t lines_done = 0;
     bool reading = true;
     bool writing = true;  // false once a block ended early: nothing after it is written
-    // The total for a progress report: the count once it is done (waited for after the
-    // last block, so the last report is exact), an estimate before.
-    const auto total_so_far = [&](bool more_to_read) -> std::uint64_t {
-      if (counting.valid() && (!more_to_read || counting.wait_for(std::chrono::seconds(0)) ==
-                                                    std::future_status::ready)) {
-        try {
-          total = counting.get();
-        } catch (const InputError& error) {
-          Fail(path, 0, "无法读取文件 " + PathText(path) + "：" + error.what());
-        }
-      }
-      if (counting.valid() || compressed) return EstimatedTotal(*file, lines_done, more_to_read);
-      return total;
-    };
     for (;;) {
       while (reading && in_flight.size() < max_in_flight &&
              (in_flight.empty() || bytes_in_flight < kMaxBytesInFlight)) {
@@ -423,7 +398,9 @@ class Run {
                  slot.result.error);
       }
       if (slot.result.lines > 0) {
-        sink_.LineProgress(lines_done, total_so_far(reading), summary_.hits);
+        sink_.LineProgress(lines_done,
+                           compressed ? EstimatedTotal(*file, lines_done, reading) : total,
+                           summary_.hits);
       }
       if (slot.result.cancelled) writing = false;
       if (stop_.stop_requested()) reading = false;
