@@ -19,7 +19,7 @@
 namespace ostrel {
 namespace {
 
-constexpr std::size_t kCountBlockBytes = std::size_t{1} << 20;
+constexpr std::size_t kCountBlockBytes = std::size_t{256} << 10;
 // Compressed bytes are read in pieces of this size.
 constexpr std::size_t kInputBytes = std::size_t{256} << 10;
 

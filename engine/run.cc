@@ -36,7 +36,7 @@ constexpr std::string_view kCommonHeader =
     "客户端IP 物理地址 浏览者标识 远程用户名 时间 时区 方法、资源Url、协议 协议状态码 字节数 "
     "请求的URL 浏览器信息";
 
-// More workers than this only add memory (each keeps two blocks in flight).
+// More workers than this only add memory (each keeps a block in flight).
 constexpr unsigned kMaxJobs = 64;
 
 // Blocks in flight hold at most about this many bytes, so a log of very long lines does
@@ -339,7 +339,11 @@ class Run {
     ChunkReader reader(*stream, tuning_.block_bytes);
     std::optional<W3cFields> fields;  // the last "#Fields:" directive read (auto type)
 
-    const std::size_t max_in_flight = 2 * static_cast<std::size_t>(jobs_) + 2;
+    // A block per worker and two more, read ahead, so no worker waits for the reader. One
+    // job holds two: the next block is read before one is handed on, so the file's end is
+    // known when its last block is. More blocks only touch fresh memory, which is slow (on
+    // virtual machines most of all).
+    const std::size_t max_in_flight = jobs_ == 1 ? 2 : static_cast<std::size_t>(jobs_) + 2;
     std::deque<Slot*> in_flight;
     std::size_t bytes_in_flight = 0;
     std::uint64_t lines_done = 0;
