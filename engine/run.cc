@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cmath>
 #include <condition_variable>
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <limits>
@@ -91,6 +92,19 @@ class BlockAnalysers {
     work_ready_.notify_one();
   }
 
+  // Has the workers compile the rule slots among themselves, before they take blocks,
+  // instead of each waiting for the slot that another one compiles. Once per run; nothing
+  // with one job, which compiles each slot when it first needs it.
+  void PrepareRules() {
+    if (threads_.empty()) return;
+    {
+      std::lock_guard lock(mutex_);
+      if (prepare_end_ != 0) return;
+      prepare_end_ = rules_.slot_count();
+    }
+    work_ready_.notify_all();
+  }
+
   void Wait(Slot& slot) {
     if (threads_.empty()) return;
     std::unique_lock lock(mutex_);
@@ -113,12 +127,28 @@ class BlockAnalysers {
     std::optional<ChunkAnalyser> analyser;
     for (;;) {
       Slot* slot = nullptr;
+      std::size_t prepare = kNothingToPrepare;
       {
         std::unique_lock lock(mutex_);
-        work_ready_.wait(lock, [this] { return shutting_down_ || !queue_.empty(); });
-        if (queue_.empty()) return;
-        slot = queue_.front();
-        queue_.pop_front();
+        work_ready_.wait(lock, [this] {
+          return shutting_down_ || !queue_.empty() || prepare_next_ < prepare_end_;
+        });
+        if (!shutting_down_ && prepare_next_ < prepare_end_) {
+          prepare = prepare_next_++;
+        } else if (queue_.empty()) {
+          return;
+        } else {
+          slot = queue_.front();
+          queue_.pop_front();
+        }
+      }
+      if (prepare != kNothingToPrepare) {
+        try {
+          rules_.Prepare(prepare);
+        } catch (const std::exception&) {
+          // The block that reaches the slot compiles it again and reports the failure.
+        }
+        continue;
       }
       Analyse(analyser, *slot);
       {
@@ -138,6 +168,9 @@ class BlockAnalysers {
   std::condition_variable work_ready_;
   std::condition_variable slot_done_;
   std::deque<Slot*> queue_;
+  static constexpr std::size_t kNothingToPrepare = SIZE_MAX;
+  std::size_t prepare_next_ = 0;  // the next rule slot to compile ahead, below prepare_end_
+  std::size_t prepare_end_ = 0;
   bool shutting_down_ = false;
   std::vector<std::jthread> threads_;  // last: joined before the members they use go
 };
@@ -329,6 +362,10 @@ class Run {
     }
     file_summary.likely = GuessLayout(head);
     const bool compressed = stream->compression() != Compression::kNone;
+    // A long run needs every slot; the workers compile them while the lines are counted.
+    if (file->size_at_open() >= tuning_.prepare_rules_bytes) {
+      analysers_.PrepareRules();
+    }
     if (file->regular() && !compressed) {
       try {
         total = CountFileLines(path);

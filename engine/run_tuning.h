@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <span>
 #include <stop_token>
@@ -19,6 +20,9 @@ struct RunTuning {
   std::span<const std::string_view> cipher_slots;
   // Size of the blocks of whole lines that are read and handed to the workers.
   std::size_t block_bytes = std::size_t{1} << 20;
+  // With several workers, from a file of this size on the workers compile the rule slots
+  // among themselves before their first block (a small log may need only some of them).
+  std::uint64_t prepare_rules_bytes = std::uint64_t{4} << 20;
 };
 
 // RunAnalysis with `tuning`; the same contract otherwise. A result path "-" writes the

@@ -98,6 +98,15 @@ const CompiledRuleSet::Slot& CompiledRuleSet::Compiled(std::size_t index) const 
   return slot;
 }
 
+void CompiledRuleSet::Prepare(std::size_t index) const {
+  if (index >= slot_count_) return;
+  try {
+    Compiled(index);
+  } catch (const ERegularExpressionError&) {
+    // Raised again by Test, for the subject that reaches the slot.
+  }
+}
+
 std::unique_ptr<LiteralGate> CompiledRuleSet::StoredGate(
     std::vector<std::size_t>& stored_index) const {
   const StoredRuleGate& stored = StoredRuleGateData();

@@ -70,6 +70,11 @@ class CompiledRuleSet {
 
   std::size_t slot_count() const { return slot_count_; }
 
+  // Deciphers and compiles slot `index` now instead of when a subject first reaches it, so
+  // that threads can share the compiling at the start of a long run. A slot that does not
+  // compile keeps its error for Test. Thread-safe; throws std::bad_alloc only.
+  void Prepare(std::size_t index) const;
+
   // Whether the set gates its slots with the literal database built with the program (each
   // of its slots is one of the stored ones, in any order, and this CPU runs that database)
   // rather than one built now.
