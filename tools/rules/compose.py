@@ -485,9 +485,13 @@ slot1 = top(
   WB + r'(?:ascii|ord|length|len|substring|substr|mid|hex|unhex|conv|lpad|rpad|compress|uncompress|char_length|lower|upper|reverse|sin|cos|abs|coercibility|charset|collation|binary)' + SPS + LP + SPS + r'(?:\(' + SPS + r'){0,8}+(?:ascii|substring|substr|mid|version|user|database|schema|current_user|system_user|select|length|compress|hex|concat|char|password|@@)' + WE,
   WB + r'(?:version|database|user|current_user|system_user|schema|connection_id|last_insert_id)' + SPS + LP + SPS + RP + SQS + alt(RP, COMMA, r'(?=&|\s|$)', r'--', HASH),
   # a quote, an operator and another quote: 'x'!='y', a' not rlike 'b, ' or '; UNION
-  # SELECT right after a quote, nothing needed after it
-  ANYQ + SPS + alt(r'(?:not' + SPP + r')?' + alt(r'rlike', r'regexp', r'like', r'glob', r'!=', r'%21%3d', r'<>', r'%3c%3e', r'\^', r'%5e', r'%25', PIPE + r'(?:' + PIPE + r')?', r'(?:or|and|xor|div|mod)' + WE, EQ, LT + r'(?:' + EQ + GT + r'?|' + LT + r')?', GT + r'(?:' + EQ + r'|' + GT + r')?', STAR, AMP + AMP, r'%2b', r'sounds' + SPP + r'like' + WE) + SPS + ANYQ,
-                   WB + r'union' + SQPL + r'(?:(?:all|distinct)' + SQPL + r')?select' + WE),
+  # SELECT right after a quote, nothing needed after it; a balanced quote: the value's own quote closed, an expression with an operator, and a
+  # quote opened for the query's closing one: aa' or '1, 1'*column-'0, asd"or-1="-1 (a
+  # symbol before that quote wants a number after it: o'neil-'s is a name)
+  ANYQ + alt(SPS + alt(r'(?:not' + SPP + r')?' + alt(r'rlike', r'regexp', r'like', r'glob', r'!=', r'%21%3d', r'<>', r'%3c%3e', r'\^', r'%5e', r'%25', PIPE + r'(?:' + PIPE + r')?', r'(?:or|and|xor|div|mod)' + WE, EQ, LT + r'(?:' + EQ + GT + r'?|' + LT + r')?', GT + r'(?:' + EQ + r'|' + GT + r')?', STAR, AMP + AMP, r'%2b', r'sounds' + SPP + r'like' + WE) + SPS + ANYQ,
+                                WB + r'union' + SQPL + r'(?:(?:all|distinct)' + SQPL + r')?select' + WE),
+             r'(?:[^&\s\'"%]|%(?!27|22|2527|2522)){0,60}?' + alt(WB + r'(?:or|xor|and|like|div|mod|is|in)' + WE + r'(?:' + SP1 + r'|[-!~]|%21|%7e)*+' + ANYQ + r'-?[0-9a-z]{1,6}',
+                      alt(EQ, BANG, r'\^', '%5e', PIPE, '-', STAR, '/', '%2f', '%25', AMP + AMP) + r'(?:' + SP1 + r'|[-!~]|%21|%7e)*+' + ANYQ + r'-?\d{1,6}') + r'(?=&|\s|$)'),
   # a PostgreSQL cast of a quoted, bracketed or numeric value: '1'::int, (...)::jsonb
   r'''(?<=['")\d]|%27|%22|%29)''' + COLON + COLON + r'(?:int|integer|bigint|smallint|text|varchar|jsonb?|numeric|regclass|bool|boolean|float|bytea)' + WE,
   # a comment and line break before a keyword: -1%23%0d%0aunion
@@ -674,7 +678,7 @@ slot4 = top(
   WB + r'if' + SPP + r'(?:(?:/|%2f)i' + SPP + r')?(?:not' + SPP + r')?' + alt(r'exist' + SPP + r'[^&\s]{1,60}' + SPP + r'[a-z(%]', r'defined' + SPP + r'[a-z_%]', r'errorlevel' + SPP + r'\d', r'[^&]{1,60}?' + SP1 + r'(?:equ|neq|lss|leq|gtr|geq)' + SPP, r'[^&\s]{0,40}' + PCT + r'[a-z0-9_~]{1,20}' + PCT + r'[^&\s]{0,20}(?:==|%3d%3d)', r'[^&\s]{1,40}(?:==|%3d%3d)[^&\s]{1,40}' + SPP + r'[a-z(]'),
   # PowerShell and shell odds: invoke-webrequest, sh -c, process substitution, here strings
   WB + r'(?:invoke-(?:webrequest|expression|restmethod|wmimethod|command|mimikatz|shellcode)|start-process|new-object' + SPP + r'(?:-comobject|system' + DOT + r'net|net' + DOT + r'webclient))' + WE,
-  WB + r'(?:sh|bash|zsh|dash|ksh|csh|busybox' + SPP + r'sh)' + SPP + r'-c' + SPP + alt(ANYQ, r'[a-z/$]'),
+  WB + r'(?:sh|bash|zsh|dash|ksh|csh|busybox' + SPP + r'sh|busybox)(?:' + DOL + r'[a-z0-9_]{1,10})?' + SPP + r'-c' + SPP + alt(ANYQ, r'[a-z/$]'),
   LT + alt(LP + SPS + CMD_ARG + SP1, LT + LT), GT + LP + SPS + CMD_ARG + SP1,
   WB + r'alias' + SPP + r'(?:-[a-z]{1,6}' + SPP + r')?[^&\s=]{1,30}' + EQ,
   # glob and quoting tricks in paths and words: /etc/pas[s]wd, c$!at, /bin/ca?+/et*/
@@ -692,7 +696,11 @@ slot4 = top(
   # PHP: variable functions and quoted function names called
   DOL + r'[a-z_][a-z0-9_]{0,30}(?:(?:\[|%5b|\{|%7b)[^&\s]{0,12}?(?:\]|%5d|\}|%7d)){0,4}' + SPS + r'(?:(?:/|%2f)(?:\*|%2a)[^&]{0,20}?(?:\*|%2a)(?:/|%2f))?' + SPS + LP,
   ANYQ + r'(?:system|exec|shell_exec|passthru|popen|proc_open|assert|eval|phpinfo|call_user_func)' + ANYQ + SPS + LP,
-  WB + r'(?:get_defined_vars|curl_init|curl_exec|fsockopen|pfsockopen|stream_socket_client|ini_set|putenv|unserialize|preg_replace|array_map|array_filter|register_shutdown_function|ob_start|file_get_contents|readfile|fopen|fwrite|move_uploaded_file|include_once|require_once|str_rot13|strrev|gzdecode|hex2bin|posix_getpwuid|posix_setuid|symlink|dl|mail)' + SPS + LP,
+  # PHP: a variable variable called (${'a'}(1), ${@$b}(2)), a command function in
+  # brackets called ([system][0](ls), (['system'])[0]('uname'))
+  DOL + SPS + LB + r'[^&\s]{1,24}?' + RB + LP,
+  r'(?:\[|%5b)' + SPS + r'(?:' + ANYQ + r')?(?:system|passthru|shell_exec|exec|popen|proc_open|pcntl_exec|assert)(?:' + ANYQ + r')?' + SPS + r'(?:\]|%5d)[^&=\s]{0,40}?' + LP,
+  WB + r'(?:get_defined_vars|curl_init|curl_exec|fsockopen|pfsockopen|stream_socket_client|ini_set|putenv|unserialize|preg_replace|array_map|array_filter|register_shutdown_function|ob_start|phpinfo|print_r|var_dump|var_export|scandir|assert_options|base64_decode|file_get_contents|readfile|fopen|fwrite|move_uploaded_file|include_once|require_once|str_rot13|strrev|gzdecode|hex2bin|posix_getpwuid|posix_setuid|symlink|dl|mail)' + SPS + LP,
   # PHP serialised objects
   WB + r'[oc]' + COLON + r'\d{1,3}' + COLON + DQ + r'[a-z_\\][a-z0-9_\\]{0,60}' + DQ + COLON + r'\d{1,3}' + COLON + LB,
   r'invokefunction', r'think' + r'(?:\\\\|%5c|%255c|\\|/|%2f)' + r'app' , r'call_user_func_array',
@@ -725,6 +733,8 @@ slot5 = top(
   WB + r'(?:com' + DOT + r'sun' + DOT + r'(?:org|jndi|rowset|net|xml)|sun' + DOT + r'(?:misc|reflect|rmi)|org' + DOT + r'apache' + DOT + r'(?:commons|xalan|bcel|tomcat' + DOT + r'dbcp)|org' + DOT + r'omg' + DOT + r'corba|org' + DOT + r'codehaus' + DOT + r'groovy)' + WE,
   WB + r'java' + DOT + r'(?:[a-z]{1,20}' + DOT + r')?runtime' + WE,
   alt(*sorted({f for g in JAVA_GADGETS for f in b64_fragments(g, 10)})),
+  # runtime is too short for ten characters of base64; its eight and nine are specific enough
+  alt(*b64_fragments('runtime', 8)),
   WB + r'(?:instantiatefactory|prototypeclonefactory|prototypeserializationfactory|whileclosure|forclosure)' + WE,
   WB + r'(?:runtime' + DOT + r'(?:clonetransformer|forclosure|instantiatetransformer|invokertransformer|chainedtransformer|constanttransformer)|(?:invoker|chained|constant|instantiate|clone)transformer|lazymap|templatesimpl|annotationinvocationhandler|badattributevalueexpexception|jdbcrowsetimpl)' + WE,
   r'javax' + DOT + r'script', r'scriptenginemanager', AT + r'java' + DOT, r'java' + DOT + r'io' + DOT + r'(?:file|inputstreamreader|bufferedreader|ioutils)', r'java' + DOT + r'(?:net|util' + DOT + 'scanner)' + DOT,
