@@ -485,19 +485,25 @@ slot1 = top(
   WB + r'(?:ascii|ord|length|len|substring|substr|mid|hex|unhex|conv|lpad|rpad|compress|uncompress|char_length|lower|upper|reverse|sin|cos|abs|coercibility|charset|collation|binary)' + SPS + LP + SPS + r'(?:\(' + SPS + r'){0,8}+(?:ascii|substring|substr|mid|version|user|database|schema|current_user|system_user|select|length|compress|hex|concat|char|password|@@)' + WE,
   WB + r'(?:version|database|user|current_user|system_user|schema|connection_id|last_insert_id)' + SPS + LP + SPS + RP + SQS + alt(RP, COMMA, r'(?=&|\s|$)', r'--', HASH),
   # a quote, an operator and another quote: 'x'!='y', a' not rlike 'b, ' or '; UNION
-  # SELECT right after a quote, nothing needed after it; a balanced quote: the value's own quote closed, an expression with an operator, and a
-  # quote opened for the query's closing one: aa' or '1, 1'*column-'0, asd"or-1="-1 (a
-  # symbol before that quote wants a number after it: o'neil-'s is a name)
-  ANYQ + alt(SPS + alt(r'(?:not' + SPP + r')?' + alt(r'rlike', r'regexp', r'like', r'glob', r'!=', r'%21%3d', r'<>', r'%3c%3e', r'\^', r'%5e', r'%25', PIPE + r'(?:' + PIPE + r')?', r'(?:or|and|xor|div|mod)' + WE, EQ, LT + r'(?:' + EQ + GT + r'?|' + LT + r')?', GT + r'(?:' + EQ + r'|' + GT + r')?', STAR, AMP + AMP, r'%2b', r'sounds' + SPP + r'like' + WE) + SPS + ANYQ,
-                                WB + r'union' + SQPL + r'(?:(?:all|distinct)' + SQPL + r')?select' + WE),
-             r'(?:[^&\s\'"%]|%(?!27|22|2527|2522)){0,60}?' + alt(WB + r'(?:or|xor|and|like|div|mod|is|in)' + WE + r'(?:' + SP1 + r'|[-!~]|%21|%7e)*+' + ANYQ + r'-?[0-9a-z]{1,6}',
-                      alt(EQ, BANG, r'\^', '%5e', PIPE, '-', STAR, '/', '%2f', '%25', AMP + AMP) + r'(?:' + SP1 + r'|[-!~]|%21|%7e)*+' + ANYQ + r'-?\d{1,6}') + r'(?=&|\s|$)'),
+  # SELECT right after a quote, nothing needed after it
+  ANYQ + SPS + alt(r'(?:not' + SPP + r')?' + alt(r'rlike', r'regexp', r'like', r'glob', r'!=', r'%21%3d', r'<>', r'%3c%3e', r'\^', r'%5e', r'%25', PIPE + r'(?:' + PIPE + r')?', r'(?:or|and|xor|div|mod)' + WE, EQ, LT + r'(?:' + EQ + GT + r'?|' + LT + r')?', GT + r'(?:' + EQ + r'|' + GT + r')?', STAR, AMP + AMP, r'%2b', r'sounds' + SPP + r'like' + WE) + SPS + ANYQ,
+                   WB + r'union' + SQPL + r'(?:(?:all|distinct)' + SQPL + r')?select' + WE),
+  # a value closed by its own quote, an expression, OR and a quote opened for the query's
+  # closing one: =aa' is 0 or '1, =1'*column is \n or '1, =asd"or-1 xor"0 (AND, LIKE, IS
+  # and a symbol before that quote cost the literal gate its rarer literals)
+  r'=(?:[a-z0-9_.@-]|\+|%20){0,12}+' + ANYQ + r'(?:[^&\s\'"%]|%(?!27|22|2527|2522)){0,60}?' + WB + r'(?:or|xor)' + WE + r'(?:' + SP1 + r'|[-!~]|%21|%7e)*+' + ANYQ + r'-?[0-9a-z][0-9a-z.]{0,5}(?=&|\s|$)',
   # a PostgreSQL cast of a quoted, bracketed or numeric value: '1'::int, (...)::jsonb
   r'''(?<=['")\d]|%27|%22|%29)''' + COLON + COLON + r'(?:int|integer|bigint|smallint|text|varchar|jsonb?|numeric|regclass|bool|boolean|float|bytea)' + WE,
   # a comment and line break before a keyword: -1%23%0d%0aunion
   alt(HASH, '--') + r'[^&\s]{0,40}?' + NL + r'(?:' + SQLSEP + r')*+(?:union|select|and|or|having|insert|update|delete|drop)' + WE,
   r'(?:\*|%2a)(?:/|%2f)' + r'(?:' + SQLSEP + r'){0,8}+(?:union|select|from|having)' + WE,
   WB + r'group' + SQP + r'by' + SQP + r'[^&\s]{1,60}?' + SQP + r'having' + WE, WB + r'case' + SQP + r'when' + SQP + r'[^&]{1,80}?' + SQP + r'then' + WE,
+  # a value closed by a quote and a semicolon, nothing after them: admin@x.example';
+  Q + r'(?:' + SP1 + r')*+' + SEMI + r'(?=&|\s|$)',
+  # a tautology inside HAVING: having (1 or 1), having (true or 1)
+  WB + r'having' + SQP + LP + SPS + r'(?:\d{1,6}|true|false)' + SPP + r'(?:or|and|xor)' + SPP + r'(?:\d{1,6}|true|false)' + SPS + RP,
+  # typographic quotes used as quotes: 1%e2%80%99 or %e2%80%991, 1%c2%b4 or %c2%b41
+  r'(?:%e2%80%99|%c2%b4)' + SPS + WB + r'(?:or|and)' + SPP + r'(?:%e2%80%99|%c2%b4)' + r'\d',
   # a numeric value closed by a lone quote, the first probe of every scanner: id=12'
   r"=\d{1,12}(?:'|%27|%2527)[& ]",
   # MySQL version comments whatever follows them: /*!32302 1/0
@@ -733,8 +739,6 @@ slot5 = top(
   WB + r'(?:com' + DOT + r'sun' + DOT + r'(?:org|jndi|rowset|net|xml)|sun' + DOT + r'(?:misc|reflect|rmi)|org' + DOT + r'apache' + DOT + r'(?:commons|xalan|bcel|tomcat' + DOT + r'dbcp)|org' + DOT + r'omg' + DOT + r'corba|org' + DOT + r'codehaus' + DOT + r'groovy)' + WE,
   WB + r'java' + DOT + r'(?:[a-z]{1,20}' + DOT + r')?runtime' + WE,
   alt(*sorted({f for g in JAVA_GADGETS for f in b64_fragments(g, 10)})),
-  # runtime is too short for ten characters of base64; its eight and nine are specific enough
-  alt(*b64_fragments('runtime', 8)),
   WB + r'(?:instantiatefactory|prototypeclonefactory|prototypeserializationfactory|whileclosure|forclosure)' + WE,
   WB + r'(?:runtime' + DOT + r'(?:clonetransformer|forclosure|instantiatetransformer|invokertransformer|chainedtransformer|constanttransformer)|(?:invoker|chained|constant|instantiate|clone)transformer|lazymap|templatesimpl|annotationinvocationhandler|badattributevalueexpexception|jdbcrowsetimpl)' + WE,
   r'javax' + DOT + r'script', r'scriptenginemanager', AT + r'java' + DOT, r'java' + DOT + r'io' + DOT + r'(?:file|inputstreamreader|bufferedreader|ioutils)', r'java' + DOT + r'(?:net|util' + DOT + 'scanner)' + DOT,
@@ -778,7 +782,7 @@ slot6 = top(*under(PATH,
   PATH + r'/(?:pma|myadmin|mysqladmin|phpmyadmin2|sqladmin|mysql-admin|dbadmin|websql|phppgadmin|pgadmin|sqlbuddy|sqlweb|mysqlmanager|phpminiadmin)' + alt(SL, SP1, QM, r'$', DOT + 'php'),
   PATH + r'/adminer(?:-[0-9.]{1,10})?(?:-[a-z]{2,10})?' + DOT + r'php',
   PATH + r'/console' + alt(SL + r'(?:login|css|images|console' + DOT + 'portal|j_security_check|dashboard)', SL + r'?' + alt(SP1, QM, r'$')),
-  PATH + r'/(?:manager' + SL + r'(?:html|text|status|jmxproxy)|host-manager|jmx-console|web-console|admin-console|invoker' + SL + r'|jolokia|hudson|jenkins' + SL + r'script|script' + SL + r'?' + QM + r'|solr' + SL + r'admin|axis2?' + SL + r'(?:axis2-admin|adminservice|services' + SL + r'(?:version|listservices))|druid' + SL + r'(?:index|login)|nacos' + SL + r'v1' + SL + r'auth|h2-console|_ignition' + SL + r'execute-solution|telescope' + SL + r'requests|server-status|server-info|phpinfo' + DOT + r'php|info' + DOT + r'php|test' + DOT + r'php|cgi-bin' + SL + r'(?:php|test-cgi|printenv|bash|sh)|vendor' + SL + r'phpunit|eval-stdin' + DOT + 'php|wp-file-manager' + SL + r'lib' + SL + r'php' + SL + r'connector|wp-conflg' + DOT + r'php|wp_filemanager' + DOT + r'php|fckeditor' + SL + r'editor' + SL + r'filemanager' + SL + r'(?:connectors|browser|upload)|\+cscoe\+' + SL + r'files' + SL + r'file_list|tmunblock' + DOT + r'cgi|boaform|hnap1|gponform|setup' + DOT + r'cgi|tmui' + SL + r'|mgmt' + SL + r'tm' + SL + r'|remote' + SL + r'login|wls-wsat|_async|uddiexplorer|bea_wls|ws_utc|actuator|wp-admin' + SL + r'(?:install|setup-config)' + DOT + r'php|elmah' + DOT + 'axd|trace' + DOT + r'axd|cgi-bin' + SL + r'luci|hedwig' + DOT + r'cgi|phpunit|xxl-job-admin|seeyon' + SL + r'htmlofficeservlet|ecp' + SL + r'default\.flt|owa' + SL + r'auth' + SL + r'x\.js|autodiscover' + SL + r'autodiscover' + DOT + r'json|mifs' + SL + r'|dana-na' + SL + r'|vpns' + SL + r'|global-protect' + SL + r'login|ui' + SL + r'vropspluginui|cgi-bin' + SL + r'(?:admin|config|status)' + DOT + r'cgi)',
+  PATH + r'/(?:manager' + SL + r'(?:html|text|status|jmxproxy)|host-manager|jmx-console|web-console|admin-console|invoker' + SL + r'|jolokia|hudson|jenkins' + SL + r'script|solr' + SL + r'admin|axis2?' + SL + r'(?:axis2-admin|adminservice|services' + SL + r'(?:version|listservices))|druid' + SL + r'(?:index|login)|nacos' + SL + r'v1' + SL + r'auth|h2-console|_ignition' + SL + r'execute-solution|telescope' + SL + r'requests|server-status|server-info|phpinfo' + DOT + r'php|info' + DOT + r'php|test' + DOT + r'php|cgi-bin' + SL + r'(?:php|test-cgi|printenv|bash|sh)|vendor' + SL + r'phpunit|eval-stdin' + DOT + 'php|wp-file-manager' + SL + r'lib' + SL + r'php' + SL + r'connector|wp-conflg' + DOT + r'php|wp_filemanager' + DOT + r'php|fckeditor' + SL + r'editor' + SL + r'filemanager' + SL + r'(?:connectors|browser|upload)|\+cscoe\+' + SL + r'files' + SL + r'file_list|tmunblock' + DOT + r'cgi|boaform|hnap1|gponform|setup' + DOT + r'cgi|tmui' + SL + r'|mgmt' + SL + r'tm' + SL + r'|remote' + SL + r'login|wls-wsat|_async|uddiexplorer|bea_wls|ws_utc|actuator|wp-admin' + SL + r'(?:install|setup-config)' + DOT + r'php|elmah' + DOT + 'axd|trace' + DOT + r'axd|cgi-bin' + SL + r'luci|hedwig' + DOT + r'cgi|phpunit|xxl-job-admin|seeyon' + SL + r'htmlofficeservlet|ecp' + SL + r'default\.flt|owa' + SL + r'auth' + SL + r'x\.js|autodiscover' + SL + r'autodiscover' + DOT + r'json|mifs' + SL + r'|dana-na' + SL + r'|vpns' + SL + r'|global-protect' + SL + r'login|ui' + SL + r'vropspluginui|cgi-bin' + SL + r'(?:admin|config|status)' + DOT + r'cgi)',
   PATH + r'/(?:c99|c100|r57|r00t|b374k|indoxploit|filesman|phpspy|jspspy|aspxspy|webshell|shell|cmd|backdoor|spy|k8|xise|chopper|caidao|behinder|godzilla|antsword|tunnel|regeorg|neo-regeorg|tunna|sh3ll|hack|hacked|hacker|hax|priv8|bypass|symlink|sym|mini|up|upl|uploader|x|xx|xxx|a|aa|muma|dama|xiaoma|yijuhua|diaosi|conn|lol|0x|404|leaf|marijuana|wp-beta|ups|inject|fox|madspot|mad|pwn|pwned|owned|r0ot|gecko|wsoshell|simple-backdoor|cmdasp|cmdjsp|jspshell|aspshell|phpshell)' + DOT + r'(?:php|php3|php4|php5|php7|phtml|jsp|jspx|asp|aspx|asa|cer|ashx|asmx|cfm|cgi|pl)' + alt(SP1, QM, r'$', SL, r'&'),
   PATH + r'/(?:wso|shell|cmd|alfa)[a-z0-9._]{0,8}' + DOT + r'(?:php|php3|php4|php5|php7|phtml|jsp|jspx|asp|aspx|asa|cer|ashx|asmx|cfm|cgi|pl)' + alt(SP1, QM, r'$', SL, r'&'),
   PATH + r'/[0-9]{1,4}(?:\.|%2e)(?:php|php3|php4|php5|php7|phtml|jsp|jspx|asp|aspx|asa|cer|ashx|asmx|cfm|cgi|pl)' + alt(SP1, QM, r'$', SL, r'&'),
@@ -798,6 +802,8 @@ slot6 = top(*under(PATH,
   r'[?&](?:cmd|exec|command|execute|shell|cmdline|run)' + EQ + SPS + r'(?:ls|dir|id|whoami|cat|uname|pwd|wget|curl|net' + SPP + r'user|echo|ipconfig|ifconfig|type|ping|cd|ps|netstat|systeminfo|tasklist|hostname|bash|sh|nc|powershell|cmd)' + alt(SP1, r'$', r'&', SEMI, PIPE, DQ, r'%00'),
   r'(?:sqlmap|nikto|nmap' + SPP + r'scripting|acunetix|netsparker|appscan|w3af|dirbuster|gobuster|wpscan|masscan|zgrab|nuclei' + SPP + r'-|havij|openvas|fuzz' + SPP + r'faster|ffuf|wfuzz|jaeles|whatweb|zmeu|morfeus|webinspect|bsqlbf|sqlninja|jbrofuzz|arachni|skipfish|commix|dotdotpwn|burpcollaborator|interact' + DOT + r'sh|oastify|dnslog' + DOT + r'cn|ceye' + DOT + r'io|\boast' + DOT + r'(?:pro|live|site|online|fun|me)|xsstrike|dalfox|metasploit|l9explore|l9tcpid|censysinspect|projectdiscovery)' + WE,
   r'\bbxss' + DOT + r'\w',
+  # the Jenkins script console at the root only: a folder of that name elsewhere is content
+  r'^[a-z]{3,10}\s+(?:https?://[^/\s]{1,100})?/script' + SL + r'?' + QM,
 ))
 
 # ---------------- slot 7: wider SQL and XSS keywords (broad)
