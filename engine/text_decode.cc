@@ -92,8 +92,8 @@ bool IsAsciiWithoutCarriageReturn(std::string_view text) {
     for (; i + 32 <= size; i += 32) {
       if (_mm_movemask_epi8(_mm_or_si128(odd(p + i), odd(p + i + 16))) != 0) return false;
     }
-    // The rest as the last sixteen bytes twice over, overlapping what was looked at: both
-    // checks are whole loads, with no byte-by-byte tail.
+    // Under 32 bytes are left: the sixteen after the loop (or the last sixteen, when fewer
+    // remain) and the last sixteen, overlapping what was looked at, so no byte-by-byte tail.
     const char* last = p + size - 16;
     return _mm_movemask_epi8(_mm_or_si128(odd(std::min(p + i, last)), odd(last))) == 0;
   }
