@@ -1,10 +1,11 @@
 // Builds the literal gate of the stored rule slots for any CPU and writes it as a C++
 // source that embeds the database (rules/stored_rule_gate.h). Run by the build.
-// Usage: rule-gate-build OUTPUT.cc SAMPLE... [--report]
+// Usage: rule-gate-build OUTPUT.cc SAMPLE... [--report] [--literals FILE]
 //   writes OUTPUT.cc and the database beside it as OUTPUT.bin. Each SAMPLE holds ordinary
 //   requests as the rules see them, one per line: of the literal sets that would gate a
 //   slot, the one rarest in them all is taken. --report prints, per slot, how many
-//   literals gate it.
+//   literals gate it; --literals FILE writes them, one "slot<TAB>literal" per line with
+//   bytes outside printable ASCII (and tab and backslash) written as \xNN.
 
 #include <string.h>  // explicit_bzero
 
@@ -53,8 +54,31 @@ std::optional<std::vector<std::string>> ReadLines(const std::filesystem::path& p
   return lines;
 }
 
+// One line per literal for --literals, readable whatever bytes a literal holds.
+std::string LiteralLines(const std::vector<std::optional<std::vector<std::string>>>& literals) {
+  std::string out;
+  for (std::size_t slot = 0; slot < literals.size(); ++slot) {
+    if (!literals[slot]) continue;
+    for (const std::string& literal : *literals[slot]) {
+      out += std::to_string(slot + 1) + '\t';
+      for (const char c : literal) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte >= 0x7f || c == '\\') {
+          char hex[5];
+          std::snprintf(hex, sizeof hex, "\\x%02x", byte);
+          out += hex;
+        } else {
+          out += c;
+        }
+      }
+      out += '\n';
+    }
+  }
+  return out;
+}
+
 int Run(const std::filesystem::path& source, const std::vector<std::filesystem::path>& samples,
-        bool report) {
+        bool report, const std::filesystem::path& literal_file) {
   using ostrel::StoredRuleSlots;
   std::vector<std::string> sample;
   for (const std::filesystem::path& path : samples) {
@@ -81,6 +105,10 @@ int Run(const std::filesystem::path& source, const std::vector<std::filesystem::
       std::printf("slot %zu: %s\n", literals.size(),
                   set ? (std::to_string(set->size()) + " literals").c_str() : "every subject");
     }
+  }
+  if (!literal_file.empty() && !WriteFile(literal_file, LiteralLines(literals))) {
+    std::fprintf(stderr, "rule-gate-build: cannot write %s\n", literal_file.c_str());
+    return 1;
   }
   const ostrel::LiteralGate gate(literals, ostrel::GateTarget::kAnyMachine);
   const std::string database = gate.Serialized();
@@ -140,19 +168,23 @@ int Run(const std::filesystem::path& source, const std::vector<std::filesystem::
 int main(int argc, char** argv) {
   std::vector<std::filesystem::path> samples;
   bool report = false;
+  std::filesystem::path literal_file;
   for (int i = 2; i < argc; ++i) {
     if (std::string_view(argv[i]) == "--report") {
       report = true;
+    } else if (std::string_view(argv[i]) == "--literals" && i + 1 < argc) {
+      literal_file = argv[++i];
     } else {
       samples.emplace_back(argv[i]);
     }
   }
   if (argc < 3 || samples.empty()) {
-    std::fprintf(stderr, "usage: rule-gate-build OUTPUT.cc SAMPLE... [--report]\n");
+    std::fprintf(stderr,
+                 "usage: rule-gate-build OUTPUT.cc SAMPLE... [--report] [--literals FILE]\n");
     return 2;
   }
   try {
-    return Run(argv[1], samples, report);
+    return Run(argv[1], samples, report, literal_file);
   } catch (const std::exception& error) {
     std::fprintf(stderr, "rule-gate-build: %s\n", error.what());
     return 1;
