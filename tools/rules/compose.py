@@ -373,6 +373,17 @@ def under(prefix, *alternatives):
     return ([prefix + alt(*rests)] if rests else []) + others
 
 
+def inlined(pattern):
+    """The pattern with every call of a building block replaced by the block itself, for
+    asking PCRE2 what a match starts with (it cannot see through a call)."""
+    for _ in range(8):
+        expanded = re.sub(r'\(\?&(\w+)\)', lambda m: '(?:' + FRAGMENTS[m.group(1)] + ')', pattern)
+        if expanded == pattern:
+            return pattern
+        pattern = expanded
+    return pattern
+
+
 def top(*alternatives):
     """One slot: its alternatives factored, each group of them behind a look-ahead on the
     characters its matches start with."""
@@ -381,6 +392,8 @@ def top(*alternatives):
         alternative = optimise(alternative)
         first = _PCRE2.first_class(with_defines(alternative))
         call = re.match(r'\(\?&(\w+)\)', alternative)
+        if first is None and not call:
+            first = _PCRE2.first_class(inlined(alternative))
         if first is None and call:
             guard = GUARD[call.group(1)]
         elif first is not None:
@@ -492,6 +505,9 @@ slot1 = top(
   # closing one: =aa' is 0 or '1, =1'*column is \n or '1, =asd"or-1 xor"0 (AND, LIKE, IS
   # and a symbol before that quote cost the literal gate its rarer literals)
   r'=(?:[a-z0-9_.@-]|\+|%20){0,12}+' + ANYQ + r'(?:[^&\s\'"%]|%(?!27|22|2527|2522)){0,60}?' + WB + r'(?:or|xor)' + WE + r'(?:' + SP1 + r'|[-!~]|%21|%7e)*+' + ANYQ + r'-?[0-9a-z][0-9a-z.]{0,5}(?=&|\s|$)',
+  # the same with AND, LIKE, IS or an operator sign before the last quote, closed by a
+  # number: =aa'|3!='4, =1'*column-0-'0, =aa'like-'1 (a number keeps the literals rare)
+  r'=(?:[a-z0-9_.@-]|\+|%20){0,12}+' + ANYQ + r'(?:[^&\s\'"%]|%(?!27|22|2527|2522)){0,60}?' + alt(WB + r'(?:and|like|rlike|regexp|is|in|div|mod|not)' + WE, r'[-|^*/=!<>]', r'%7c', r'%5e', r'%2a', r'%2f', r'%3d', r'%21', r'%3c', r'%3e', r'%2b', r'%26') + r'(?:' + SP1 + r'|[-!~]|%21|%7e)*+' + ANYQ + r'\d(?=\d{0,2}(?:&|\s|$))',
   # a PostgreSQL cast of a quoted, bracketed or numeric value: '1'::int, (...)::jsonb
   r'''(?<=['")\d]|%27|%22|%29)''' + COLON + COLON + r'(?:int|integer|bigint|smallint|text|varchar|jsonb?|numeric|regclass|bool|boolean|float|bytea)' + WE,
   # a comment and line break before a keyword: -1%23%0d%0aunion
@@ -512,6 +528,20 @@ slot1 = top(
   WB + r'exec(?:ute)?' + SPS + LP + SPS + AT,
   # PostgreSQL file and large-object functions
   WB + r'(?:lo_import|lo_export|lo_get|lo_put|lo_from_bytea|pg_read_file|pg_read_binary_file|pg_ls_dir|pg_stat_file|current_setting|set_config|query_to_xml|dblink_connect|dblink)' + SPS + LP,
+  # a value that starts with a number, a parenthesis or a variable, and a comment that
+  # ends it after a number, a closing parenthesis or a variable: 1 --, ( (select 1) )  --,
+  # @version --, 1 * 1 /* (not choose or (select a size) top 10 --)
+  r'=(?:[(@\d]|%28|%40)[^&\s]{0,80}?(?:' + NUM + r'|' + RP + r'|' + AT + r'(?:' + AT + r')?[a-z_]{1,30})' + r'(?:(?:' + RP + r'){0,2}+' + SP1 + r'){1,6}+' + alt(r'--', r'%2d%2d', r'/\*', r'%2f%2a') + r'(?:' + SP1 + r'{0,3}+-?[a-z0-9]{0,3})?(?=&|\s|$)',
+  # a value made of one SQL function name and its opening parenthesis, the rarer names
+  # maybe after a character or two of filler: =group_concat(, =md5\(, =ifnull||!!$(; the
+  # names that begin ordinary values (=date, =user) only with the parenthesis right after
+  # them, so the literal gate sees =date( rather than =date
+  r'=(?:group_concat|concat_ws|concat|substring|substr|unhex|ifnull|isnull|nullif|coalesce|md5|sha1|sha2|sysdate|sleep|benchmark|char_length|uncompress|xmltype|ascii|instr|locate|soundex|strcmp|extractvalue|updatexml|json_extract|pg_sleep)' + r'(?:[^a-z0-9_&\s%(]|%(?!28)[0-9a-f]{2}|\+){0,6}+' + LP + r'(?=&|\s|$)',
+  r'=(?:mid|hex|insert|trim|ltrim|rtrim|sin|cos|tan|floor|ceil|ceiling|round|format|if|iif|elt|left|right|lower|upper|lcase|ucase|length|ln|log|exp|max|min|avg|sum|month|year|day|date|now|version|database|schema|user|current_user|compress|encode|decode|values|default|local|ord|char|chr|position|reverse|repeat|replace|space|cast|convert|in)' + r'(?:\+|%20)?' + alt(r'\(', r'%28', r'%2528') + r'(?=&|\s|$)',
+  # a subselect inside parentheses: ( (select 1 or 1) ), (select (1
+  LP + SPS + LP + SQS + r'select' + SQPL + alt(r'\d+' + SQP + r'(?:or|and|xor|in|limit|like|is)' + WE, ANYQ, r'binary' + WE, AT),
+  # XOR at the start of a value and a comparison: =xor 2 <, =xor 'b' >
+  r'=xor' + SPP + r'(?:' + ANYQ + r')?[a-z0-9]{1,12}(?:' + ANYQ + r')?' + SPS + alt(LT, GT, '-', BANG, EQ) + r'(?=&|\s|$)',
   # UNION SELECT with comment blanks and nothing column-like after it
   WB + r'union' + r'(?:' + SQLSEP + r')*+(?:/|%2f)(?:\*|%2a)[^&\s]{0,40}?(?:\*|%2a)(?:/|%2f)(?:' + SQLSEP + r')*+(?:all' + SQP + r')?select' + WE,
 )
@@ -634,9 +664,16 @@ def globbed(folder):
     return [''.join(x) for x in forms if ''.join(x) != folder]
 
 
+# What PHP takes as blank between a function name and its parenthesis: blanks, and
+# comments to the end of a line (# or //); PHPODD leaves out the spaces of ordinary text
+# (solar system (planets)), for names that are also words.
+PHPCOMMENT = alt(HASH, r'(?:/|%2f)(?:/|%2f)') + r'[^&\s]{0,30}?' + NL
+PHPBL = r'(?:' + SP1 + r'|' + PHPCOMMENT + r')*+'
+PHPODD = r'(?:' + alt(E('(?:09|0a|0b|0c|0d)'), r'[\t\n\r\x0b\x0c]', r'(?:/|%2f)(?:\*|%2a)[^&\s]{0,30}?(?:\*|%2a)(?:/|%2f)', PHPCOMMENT) + r')*+'
+
 slot4 = top(
   r'(?:' + WB + PIPE + r'|' + alt(SEMI, BT, AMP + AMP, E('26'), r'&(?=' + SP1 + ')', DOL + LP, NL, r'\\[nr]', DOL + r'(?:\{ifs\}|ifs)') + r')' + SPSB + CMD_SOLO + alt(SPS + alt(CSEP, r'$', r'&', DQ, Q, RP, r'%00', r'%23', GT), SP1, SPP + r'[-/a-z]'),
-  alt(SEMI, BT, AMP + AMP, DOL + LP, NL) + SPSB + r'(?:echo|ping|nslookup|wget|curl|nc|ncat|bash|sh|powershell|cmd|whoami|uname|ifconfig|ipconfig|netstat|ls|dir|net)' + SPP + r'[a-z0-9_-]{1,30}' + alt(SP1, CSEP, r'$', r'&', DQ),
+  alt(SEMI, BT, AMP + AMP, DOL + LP, NL, PIPE) + SPSB + r'(?:echo|ping|nslookup|wget|curl|nc|ncat|bash|sh|powershell|cmd|whoami|uname|ifconfig|ipconfig|netstat|ls|dir|net)' + SPP + r'[a-z0-9_-]{1,30}' + alt(SP1, CSEP, r'$', r'&', DQ),
   CSEP + SPSB + r'(?:sleep|ping|timeout)' + SPP + r'(?:-[a-z]' + SPP + r')?\d{1,6}(?![\d.])',
   r'(?:' + alt(SEMI, PIPE, BT, AMP + AMP, DOL + LP, NL, r'&(?=' + SP1 + ')') + SPSB + r'|' + E('26') + r')' + CMD_ARG + r'(?:' + DOT + r'exe)?' + SPP + alt(r'-{1,2}[a-z]', SL + r'[a-z.~]', r'\.', r'~', r'[a-z]' + COLON, r'https?' + COLON, r'\d{1,3}\.\d', DOL, r'(?!http/)[a-z0-9_-]{0,30}[./][a-z0-9_./-]{1,60}' + alt(SP1, CSEP, r'$', SL, GT, r'&')),
   WB + r'dir' + SPP + r'[a-z]' + COLON + alt(SL, DQ, r'$', r'&', SP1, PIPE),
@@ -655,7 +692,7 @@ slot4 = top(
   # ANSI-C quoted escapes ($'\x63at', $'\143at')
   DOL + Q + r'(?:\\|' + E('5c') + r')(?:x[0-9a-f]{2}|[0-7]{3})',
   # short commands, only as the whole rest of a value: ;who, %0aps, &&w
-  alt(SEMI, BT, AMP + AMP, DOL + LP, NL) + r'(?:who|w|ps|htop)' + alt(SPS + alt(SEMI, PIPE, BT, RP, r'%00'), r'&', r'(?=\s)', r'$'),
+  alt(SEMI, BT, AMP + AMP, DOL + LP, NL) + r'(?:who|w|ps|htop|ver)' + alt(SPS + alt(SEMI, PIPE, BT, RP, r'%00'), r'&', r'(?=\s)', r'$'),
   BT + SPS + r'(?:' + CMD_SOLO + r'|true|false|sleep' + SPP + r'\d+|ping' + SPP + r'[^`]{1,40})' + SPS + BT,
   DOL + LP + SPS + CMD_ARG + alt(SP1, RP), BT + SPS + CMD_ARG + alt(SP1, BT) + r'[^`&]{0,60}?' + BT,
   DOL + r'(?:\{ifs\}|ifs' + DOL + r'\d|ifs' + WE + ')',
@@ -762,6 +799,12 @@ slot5 = top(
   SL + r'actuator' + SL + r'(?:env|heapdump|gateway|jolokia|mappings|configprops|threaddump|trace|httptrace|logfile|shutdown|restart|refresh|loggers)',
   SL + r'struts2?-(?:showcase|rest-showcase|blank)', r'struts' + DOT + r'(?:devmode|token)', r'debug' + EQ + r'(?:command|browser|console)',
   r'^(?:put|move|copy)' + SPP + r'[^\s?]{0,200}' + DOT + r'(?:jsp|jspx|jspf|war)(?:/|' + SL + r'|%20|::\$data|\s)',
+  # (slot 4 is at PCRE2's size limit, so these PHP calls live here)
+  # PHP: a function call with blanks, tabs or comments before its parenthesis, as PHP
+  # accepts them: exec\t(, file_exists #c\n(, range /*x*/(
+  WB + r'(?:exec|system|passthru|popen|assert|fileowner|filegroup|fileperms|unpack|serialize|gzinflate|gzencode|gzuncompress|substr|fread|fgets|fputs|fputcsv|phpversion|getenv|v?s?printf|chr|unlink|rmdir|tempnam|tmpfile|escapeshell(?:cmd|arg)|glob|opendir|readdir)' + PHPODD + LP,
+  WB + r'(?:shell_exec|proc_open|pcntl_exec|file_exists|is_readable|is_writable|strip_tags|base64_encode|array_diff|array_walk|call_user_func|create_function|highlight_file|show_source|parse_ini_file|php_uname|ini_get|set_time_limit|error_reporting|ldap_get_entries|ldap_search|tidy_parse_string|sodium_[a-z0-9_]{3,60}|pg_[a-z_]{3,40}|mysqli?_query|stream_get_contents|debug_zval_dump|get_defined_functions|func_get_args|convert_uudecode|html_entity_decode|htmlspecialchars_decode)' + PHPBL + LP,
+  WB + r'[a-z_][a-z0-9_]{1,40}(?:' + alt(E('(?:09|0b|0c)'), r'[\t\x0b\x0c]', r'(?:/|%2f)(?:\*|%2a)[^&\s]{0,30}?(?:\*|%2a)(?:/|%2f)', alt(HASH, r'(?:/|%2f)(?:/|%2f)') + r'[^&\s]{0,30}?' + NL) + r'(?:' + SP1 + r')*+)++' + LP,
 )
 
 # ---------------- slot 6: web shells, scanner and admin probes (compact)
