@@ -665,11 +665,12 @@ def globbed(folder):
 
 
 # What PHP takes as blank between a function name and its parenthesis: blanks, and
-# comments to the end of a line (# or //); PHPODD leaves out the spaces of ordinary text
-# (solar system (planets)), for names that are also words.
+# comments to the end of a line (# or //); PHPODD takes spaces only beside a tab, line
+# break or comment, for names that are also words (solar system (planets) is text).
 PHPCOMMENT = alt(HASH, r'(?:/|%2f)(?:/|%2f)') + r'[^&\s]{0,30}?' + NL
 PHPBL = r'(?:' + SP1 + r'|' + PHPCOMMENT + r')*+'
-PHPODD = r'(?:' + alt(E('(?:09|0a|0b|0c|0d)'), r'[\t\n\r\x0b\x0c]', r'(?:/|%2f)(?:\*|%2a)[^&\s]{0,30}?(?:\*|%2a)(?:/|%2f)', PHPCOMMENT) + r')*+'
+PHPSPACE = r'(?:%20|\+| )*+'
+PHPODD = alt(r'', r'(?:' + PHPSPACE + alt(E('(?:09|0a|0b|0c|0d)'), r'[\t\n\r\x0b\x0c]', r'(?:/|%2f)(?:\*|%2a)[^&\s]{0,30}?(?:\*|%2a)(?:/|%2f)', PHPCOMMENT) + r')++' + PHPSPACE)
 
 slot4 = top(
   r'(?:' + WB + PIPE + r'|' + alt(SEMI, BT, AMP + AMP, E('26'), r'&(?=' + SP1 + ')', DOL + LP, NL, r'\\[nr]', DOL + r'(?:\{ifs\}|ifs)') + r')' + SPSB + CMD_SOLO + alt(SPS + alt(CSEP, r'$', r'&', DQ, Q, RP, r'%00', r'%23', GT), SP1, SPP + r'[-/a-z]'),
@@ -804,7 +805,7 @@ slot5 = top(
   # accepts them: exec\t(, file_exists #c\n(, range /*x*/(
   WB + r'(?:exec|system|passthru|popen|assert|fileowner|filegroup|fileperms|unpack|serialize|gzinflate|gzencode|gzuncompress|substr|fread|fgets|fputs|fputcsv|phpversion|getenv|v?s?printf|chr|unlink|rmdir|tempnam|tmpfile|escapeshell(?:cmd|arg)|glob|opendir|readdir)' + PHPODD + LP,
   WB + r'(?:shell_exec|proc_open|pcntl_exec|file_exists|is_readable|is_writable|strip_tags|base64_encode|array_diff|array_walk|call_user_func|create_function|highlight_file|show_source|parse_ini_file|php_uname|ini_get|set_time_limit|error_reporting|ldap_get_entries|ldap_search|tidy_parse_string|sodium_[a-z0-9_]{3,60}|pg_[a-z_]{3,40}|mysqli?_query|stream_get_contents|debug_zval_dump|get_defined_functions|func_get_args|convert_uudecode|html_entity_decode|htmlspecialchars_decode)' + PHPBL + LP,
-  WB + r'[a-z_][a-z0-9_]{1,40}(?:' + alt(E('(?:09|0b|0c)'), r'[\t\x0b\x0c]', r'(?:/|%2f)(?:\*|%2a)[^&\s]{0,30}?(?:\*|%2a)(?:/|%2f)', alt(HASH, r'(?:/|%2f)(?:/|%2f)') + r'[^&\s]{0,30}?' + NL) + r'(?:' + SP1 + r')*+)++' + LP,
+  WB + r'[a-z_][a-z0-9_]{1,40}(?:(?:%20|\+| )*+' + alt(E('(?:09|0b|0c)'), r'[\t\x0b\x0c]', r'(?:/|%2f)(?:\*|%2a)[^&\s]{0,30}?(?:\*|%2a)(?:/|%2f)', PHPCOMMENT) + r')++' + LP,
 )
 
 # ---------------- slot 6: web shells, scanner and admin probes (compact)
@@ -893,6 +894,8 @@ slot8 = top(
   # a value that ends in a line break, empty quotes inside a word, $ {..}
   EQ + r'[^&\s]{1,200}?' + E('(?:0a|0d)') + r'(?=&|\s|$)',
   r'[a-z](?:' + Q + Q + r'|' + DQ + DQ + r'|' + BT + BT + r'|<\(\))[a-z]', DOL + SPP + LB,
+  # output piped into a shell at the end of a value: | sh, | bash
+  PIPE + SPS + r'(?:sh|bash|zsh|dash|ksh)' + alt(SPS + alt(r'$', r'&', SEMI, r'-[a-z]'), r'(?=\s)'),
 )
 
 
