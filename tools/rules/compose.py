@@ -423,6 +423,8 @@ def top(*alternatives):
 
 
 # ---------------- slot 1: SQL injection (compact)
+# A value closed by its own quote and what follows it up to the next quote: =aa' is 0
+QUOTED_VALUE = r'=(?:[a-z0-9_.@-]|\+|%20){0,12}+' + ANYQ + r'(?:[^&\s\'"%]|%(?!27|22|2527|2522)){0,60}?'
 FUNCS_T = r'(?:json|json_valid|json_extract|json_type|glob|likelihood|unlikely|sqlite_version|sqlite_compileoption_used|sqlite_compileoption_get|zeroblob|typeof|load_extension|sleep|pg_sleep|benchmark|elt|make_set|extractvalue|updatexml|exp|ascii|substring|substr|mid|ord|length|if|iif|char|chr|exists|select|case|count|concat|concat_ws|group_concat|nullif|ifnull|isnull|coalesce|cast|convert|row|rand|floor|version|database|user|current_user|system_user|schema|load_file|randomblob|regexp_substring|instr|locate|hex|unhex|md5|sha1|utl_inaddr\.get_host_address|dbms_pipe\.receive_message|ctxsys\.drithsx\.sn|dbms_utility\.sqlid_to_sqlhash|xmltype|upper|lower|not|in)'
 slot1 = top(
   # union based
@@ -504,10 +506,10 @@ slot1 = top(
   # a value closed by its own quote, an expression, OR and a quote opened for the query's
   # closing one: =aa' is 0 or '1, =1'*column is \n or '1, =asd"or-1 xor"0 (AND, LIKE, IS
   # and a symbol before that quote cost the literal gate its rarer literals)
-  r'=(?:[a-z0-9_.@-]|\+|%20){0,12}+' + ANYQ + r'(?:[^&\s\'"%]|%(?!27|22|2527|2522)){0,60}?' + WB + r'(?:or|xor)' + WE + r'(?:' + SP1 + r'|[-!~]|%21|%7e)*+' + ANYQ + r'-?[0-9a-z][0-9a-z.]{0,5}(?=&|\s|$)',
+  QUOTED_VALUE + WB + r'(?:or|xor)' + WE + r'(?:' + SP1 + r'|[-!~]|%21|%7e)*+' + ANYQ + r'-?[0-9a-z][0-9a-z.]{0,5}(?=&|\s|$)',
   # the same with AND, LIKE, IS or an operator sign before the last quote, closed by a
   # number: =aa'|3!='4, =1'*column-0-'0, =aa'like-'1 (a number keeps the literals rare)
-  r'=(?:[a-z0-9_.@-]|\+|%20){0,12}+' + ANYQ + r'(?:[^&\s\'"%]|%(?!27|22|2527|2522)){0,60}?' + alt(WB + r'(?:and|like|rlike|regexp|is|in|div|mod|not)' + WE, r'[-|^*/=!<>]', r'%7c', r'%5e', r'%2a', r'%2f', r'%3d', r'%21', r'%3c', r'%3e', r'%2b', r'%26') + r'(?:' + SP1 + r'|[-!~]|%21|%7e)*+' + ANYQ + r'\d(?=\d{0,2}(?:&|\s|$))',
+  QUOTED_VALUE + alt(WB + r'(?:and|like|rlike|regexp|is|in|div|mod|not)' + WE, r'[-|^*/=!<>]', r'%7c', r'%5e', r'%2a', r'%2f', r'%3d', r'%21', r'%3c', r'%3e', r'%2b', r'%26') + r'(?:' + SP1 + r'|[-!~]|%21|%7e)*+' + ANYQ + r'\d(?=\d{0,2}(?:&|\s|$))',
   # a PostgreSQL cast of a quoted, bracketed or numeric value: '1'::int, (...)::jsonb
   r'''(?<=['")\d]|%27|%22|%29)''' + COLON + COLON + r'(?:int|integer|bigint|smallint|text|varchar|jsonb?|numeric|regclass|bool|boolean|float|bytea)' + WE,
   # a comment and line break before a keyword: -1%23%0d%0aunion
@@ -670,7 +672,9 @@ def globbed(folder):
 PHPCOMMENT = alt(HASH, r'(?:/|%2f)(?:/|%2f)') + r'[^&\s]{0,30}?' + NL
 PHPBL = r'(?:' + SP1 + r'|' + PHPCOMMENT + r')*+'
 PHPSPACE = r'(?:%20|\+| )*+'
-PHPODD = alt(r'', r'(?:' + PHPSPACE + alt(E('(?:09|0a|0b|0c|0d)'), r'[\t\n\r\x0b\x0c]', r'(?:/|%2f)(?:\*|%2a)[^&\s]{0,30}?(?:\*|%2a)(?:/|%2f)', PHPCOMMENT) + r')++' + PHPSPACE)
+# a tab or a comment (/* */, # or //), which text does not put before a parenthesis
+PHPTAB = alt(E('(?:09|0b|0c)'), r'[\t\x0b\x0c]', r'(?:/|%2f)(?:\*|%2a)[^&\s]{0,30}?(?:\*|%2a)(?:/|%2f)', PHPCOMMENT)
+PHPODD = alt(r'', r'(?:' + PHPSPACE + alt(PHPTAB, E('(?:0a|0d)'), r'[\n\r]') + r')++' + PHPSPACE)
 
 slot4 = top(
   r'(?:' + WB + PIPE + r'|' + alt(SEMI, BT, AMP + AMP, E('26'), r'&(?=' + SP1 + ')', DOL + LP, NL, r'\\[nr]', DOL + r'(?:\{ifs\}|ifs)') + r')' + SPSB + CMD_SOLO + alt(SPS + alt(CSEP, r'$', r'&', DQ, Q, RP, r'%00', r'%23', GT), SP1, SPP + r'[-/a-z]'),
@@ -805,7 +809,7 @@ slot5 = top(
   # accepts them: exec\t(, file_exists #c\n(, range /*x*/(
   WB + r'(?:exec|system|passthru|popen|assert|fileowner|filegroup|fileperms|unpack|serialize|gzinflate|gzencode|gzuncompress|substr|fread|fgets|fputs|fputcsv|phpversion|getenv|v?s?printf|chr|unlink|rmdir|tempnam|tmpfile|escapeshell(?:cmd|arg)|glob|opendir|readdir)' + PHPODD + LP,
   WB + r'(?:shell_exec|proc_open|pcntl_exec|file_exists|is_readable|is_writable|strip_tags|base64_encode|array_diff|array_walk|call_user_func|create_function|highlight_file|show_source|parse_ini_file|php_uname|ini_get|set_time_limit|error_reporting|ldap_get_entries|ldap_search|tidy_parse_string|sodium_[a-z0-9_]{3,60}|pg_[a-z_]{3,40}|mysqli?_query|stream_get_contents|debug_zval_dump|get_defined_functions|func_get_args|convert_uudecode|html_entity_decode|htmlspecialchars_decode)' + PHPBL + LP,
-  WB + r'[a-z_][a-z0-9_]{1,40}(?:(?:%20|\+| )*+' + alt(E('(?:09|0b|0c)'), r'[\t\x0b\x0c]', r'(?:/|%2f)(?:\*|%2a)[^&\s]{0,30}?(?:\*|%2a)(?:/|%2f)', PHPCOMMENT) + r')++' + LP,
+  WB + r'[a-z_][a-z0-9_]{1,40}(?:' + PHPSPACE + PHPTAB + r')++' + LP,
 )
 
 # ---------------- slot 6: web shells, scanner and admin probes (compact)
