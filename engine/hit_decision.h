@@ -65,7 +65,13 @@ class HitDecider {
   bool IsSuspiciousLine(const TLogLine& line) { return Decide(line).hit(); }
 
  private:
-  RuleVerdict TestRules(std::string_view subject);
+  // Where a subject's verdict is remembered; memorable is false for a subject too long.
+  struct MemoKey {
+    bool memorable = false;
+    std::size_t hash = 0;
+  };
+  static MemoKey KeyOf(std::string_view subject);
+  RuleVerdict TestRules(std::string_view subject, MemoKey key);
 
   LogType log_type_;
   bool drop_static_;
