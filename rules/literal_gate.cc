@@ -567,7 +567,19 @@ class Analyser {
   Analyser(const Parser& parser, const LiteralFrequencies* frequencies)
       : parser_(parser), frequencies_(frequencies) {}
 
+  // The analysis of each node is kept: an alternation is looked at again per alternative
+  // behind what precedes it. A result cut short by a recursion guard is weaker, never
+  // wrong, so it may be reused.
   Info Analyse(std::size_t index) {
+    if (done_.size() < parser_.nodes.size()) done_.resize(parser_.nodes.size());
+    if (done_[index]) return *done_[index];
+    Info info = AnalyseNode(index);
+    done_[index] = info;
+    return info;
+  }
+
+ private:
+  Info AnalyseNode(std::size_t index) {
     const Node& node = parser_.nodes[index];
     Info info;
     switch (node.kind) {
@@ -618,7 +630,6 @@ class Analyser {
     return info;
   }
 
- private:
   // For every i, strings one of which the subject holds where a non-empty match of kids[i..]
   // starts: exact kids are prepended whole, the first kid that is not exact gives its own
   // prefixes, a kid that may match empty adds those of the kids after it, and a look-ahead
@@ -748,6 +759,10 @@ class Analyser {
       LiteralSet heads = suffixes[j];
       if (right_nullable) heads.insert(std::string());
       info.required = Better(std::move(info.required), JoinedWhereCheaper(endings[j], heads));
+      if (j < kids.size() && parser_.nodes[node.kids[j]].kind == Node::Kind::kAlternate) {
+        info.required = Better(std::move(info.required),
+                               JoinedPerAlternative(endings[j], parser_.nodes[node.kids[j]]));
+      }
     }
     info.nullable = suffix_nullable;
     info.prefix = suffixes.empty() ? LiteralSet{std::string()} : suffixes[0];
@@ -883,6 +898,26 @@ class Analyser {
     return out;
   }
 
+  // Strings one of which every subject holds where a match ending in one of `ends` is
+  // followed by a match of `alternation`: for each alternative on its own, its requirement
+  // or its first bytes joined to the endings, whichever costs less. Joined as a whole, the
+  // first bytes of a large alternation are too many, and a short alternative factored
+  // behind a common first byte (the "x" of "/x.php" beside "/web.config") would otherwise
+  // stand without it.
+  std::optional<LiteralSet> JoinedPerAlternative(const LiteralSet& ends, const Node& alternation) {
+    LiteralSet out;
+    for (const std::size_t kid : alternation.kids) {
+      const Info one = Analyse(kid);
+      std::optional<LiteralSet> choice = Better(one.required, one.exact);
+      if (!one.nullable && !one.prefix.empty() && !one.prefix.count(std::string())) {
+        choice = Better(std::move(choice), JoinedWhereCheaper(ends, one.prefix));
+      }
+      if (!choice || out.size() + choice->size() > kMaxGateLiterals) return std::nullopt;
+      out.insert(choice->begin(), choice->end());
+    }
+    return out;
+  }
+
   std::optional<LiteralSet> Better(std::optional<LiteralSet> a, std::optional<LiteralSet> b) const {
     return ostrel::Better(std::move(a), std::move(b), frequencies_);
   }
@@ -891,6 +926,7 @@ class Analyser {
   const LiteralFrequencies* frequencies_;
   std::set<std::string> active_;
   std::map<std::string, Info> memo_;
+  std::vector<std::optional<Info>> done_;
 };
 
 }  // namespace

@@ -129,6 +129,15 @@ TEST(RequiredLiteralsTest, JoinsOnlyTheCommonWords) {
   EXPECT_EQ(ends->front(), "0.php");
 }
 
+// Each alternative is joined on its own to what precedes the alternation, even where the
+// alternation as a whole starts too variously to join.
+TEST(RequiredLiteralsTest, JoinsEachAlternativeToWhatPrecedesIt) {
+  const std::vector<std::string> sample = {"get /index.php http/1.1"};
+  const LiteralFrequencies frequencies(sample);
+  const std::vector<std::string> joined = {".cgi", "/x.php"};
+  EXPECT_EQ(RequiredLiterals("[^?]{0,9}/(?:x\\.php|[a-z]{1,9}\\.cgi)", &frequencies), joined);
+}
+
 std::string LowerAscii(std::string text) {
   for (char& c : text) {
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
