@@ -281,6 +281,11 @@ constexpr SlotCase kSlotCases[] = {
     {1, false, "get /s?q=having+(1+or+2+kids) http/1.1"},
     {1, true, "get /item?id=1%e2%80%99%20or%20%e2%80%991%e2%80%99%3d%e2%80%991 http/1.1"},
     {1, false, "get /s?q=it%e2%80%99s+or+%e2%80%9890s http/1.1"},
+    {1, true, "get /item?id=x%27like-%27x http/1.1"},
+    {1, true, "get /item?id=x%22in+%281%29 http/1.1"},
+    {1, true, "get /item?q=a%27%20-%20%27b http/1.1"},
+    {1, false, "get /search?q=l%27or+noir+rock%27n%27roll http/1.1"},
+    {1, false, "get /s?q=5%27+-+6%27+tall http/1.1\" 200 1 \"-\" \"curl\""},
     // Slot 2: cross-site scripting.
     {2, true, "get /s?q=%3cscript%3ealert(1)%3c/script%3e http/1.1"},
     {2, true, "get /s?q=%22%3e%3cimg%20src%3dx%20onerror%3dprompt(1)%3e http/1.1"},

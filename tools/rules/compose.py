@@ -424,7 +424,14 @@ def top(*alternatives):
 
 # ---------------- slot 1: SQL injection (compact)
 # A value closed by its own quote and what follows it up to the next quote: =aa' is 0
-QUOTED_VALUE = r'=(?:[a-z0-9_.@-]|\+|%20){0,12}+' + ANYQ + r'(?:[^&\s\'"%]|%(?!27|22|2527|2522)){0,60}?'
+# single steps of bounded repeats, as blocks: a repeat copies its group once per count
+CALLED.update({'nq', 'nf', 'lpm'})
+NOT_Q = D('nq', r'(?:(?!' + Q + r')[^&\s])')
+NOT_FROM = D('nf', r'(?:(?!from)[^&\s])')
+LP_OR_MINUS = D('lpm', r'(?:' + LP + r'|-)')
+# (one block, called: each copy of its bounded repeats costs the compiled slot)
+CALLED.add('qv')
+QUOTED_VALUE = r'=' + D('qv', r'(?:[a-z0-9_.@-]|\+|%20){0,12}+' + ANYQ + r'(?:[^&\s\'"%]|%(?!27|22|2527|2522)){0,60}?')
 FUNCS_T = r'(?:json|json_valid|json_extract|json_type|glob|likelihood|unlikely|sqlite_version|sqlite_compileoption_used|sqlite_compileoption_get|zeroblob|typeof|load_extension|sleep|pg_sleep|benchmark|elt|make_set|extractvalue|updatexml|exp|ascii|substring|substr|mid|ord|length|if|iif|char|chr|exists|select|case|count|concat|concat_ws|group_concat|nullif|ifnull|isnull|coalesce|cast|convert|row|rand|floor|version|database|user|current_user|system_user|schema|load_file|randomblob|regexp_substring|instr|locate|hex|unhex|md5|sha1|utl_inaddr\.get_host_address|dbms_pipe\.receive_message|ctxsys\.drithsx\.sn|dbms_utility\.sqlid_to_sqlhash|xmltype|upper|lower|not|in)'
 slot1 = top(
   # union based
@@ -441,7 +448,7 @@ slot1 = top(
   # ends the value (x'<email--, z'or email notnull--, user'collate nocase--, ' is not?--);
   # string concatenation after a quote ('||'x, '||true, '||version())
   Q + alt(r'(?:' + SP1 + '|' + RP + r'){0,6}+(?:--(?:' + SP1 + r'|$|&|-|")|%2d%2d|' + HASH + r'|/\*|' + SEMI + SPS + r'%00)',
-          r"(?:(?!" + Q + r")[^&\s]){0,40}?(?:" + WB + r"(?:or|and|xor|not|is|like|ilike|rlike|glob|regexp|collate|notnull|isnull|mod|div|between|similar)(?![a-z_]|%[89a-f][0-9a-f])|[=<>!^|*/]|%3d|%3c|%3e|%21|%5e|%7c|%2a|%2f|%25|%252b)(?:(?!" + Q + r")[^&\s]){0,40}?(?:--|%2d%2d)(?:-|" + SP1 + r"-?)?(?=&|\s|$)",
+          NOT_Q + r"{0,40}?(?:" + WB + r"(?:or|and|xor|not|is|like|ilike|rlike|glob|regexp|collate|notnull|isnull|mod|div|between|similar)(?![a-z_]|%[89a-f][0-9a-f])|[=<>!^|*/]|%3d|%3c|%3e|%21|%5e|%7c|%2a|%2f|%25|%252b)" + NOT_Q + r"{0,40}?(?:--|%2d%2d)(?:-|" + SP1 + r"-?)?(?=&|\s|$)",
           SPS + PIPE + PIPE + SPS + alt(ANYQ, r'(?:true|false|null)' + WE, r'\d', r'select' + WE, r'[a-z_][a-z0-9_]{1,40}' + SPS + LP)),
   # stacked queries
   SEMI + SPS + alt(
@@ -484,7 +491,7 @@ slot1 = top(
   WB + r'order' + SQP + r'by' + SQP + r'\d{1,4}' + r'(?:' + SQP + r'(?:asc|desc)' + WE + r')?' + alt(SQS + alt('--', HASH, r'/\*', r'%00', SEMI), r'(?=&|\s|$)'),
   # tautologies and comparisons after a blank, without a quote before them
   r'(?:' + SP1 + r'|' + RP + r')' + WB + r'(?:or|and|xor|&&|\|\||' + AMP + AMP + r'|' + PIPE + PIPE + r')' + SQP + alt(
-      r'(?:' + LP + r'|-){0,16}+\d+(?:' + RP + r'){0,16}+(?:(?:' + SQS + alt('-', STAR, '/', '%2f') + SQS + r'|' + SQP + r')(?:' + LP + r'){0,16}+\d+(?:' + RP + r'){0,16}+){0,8}+' + SQS + alt(EQ, r'<>', r'!=', LT + GT, LT, GT, r'like' + WE) + SQS + r'(?:' + LP + r'|-){0,16}+\d',
+      LP_OR_MINUS + r'{0,16}+\d+' + RP + r'{0,16}+(?:(?:' + SQS + alt('-', STAR, '/', '%2f') + SQS + r'|' + SQP + r')' + LP + r'{0,16}+\d+' + RP + r'{0,16}+){0,8}+' + SQS + alt(EQ, r'<>', r'!=', LT + GT, LT, GT, r'like' + WE) + SQS + r'(?:' + LP + r'|-){0,16}+\d',
       r'(?:not' + SPP + r')?(?:' + LP + SPS + r')?(?:true|false|null)' + WE + SPS + r'(?:' + RP + r')?' + SQS + alt('--', HASH, r'/\*', SEMI, r'(?=&|\s|$|' + RP + r')'),
       r'(?:' + LP + r')?' + ANYQ + r'[a-z0-9]{0,20}' + ANYQ + SQS + EQ + SQS + ANYQ,
   ),
@@ -494,7 +501,7 @@ slot1 = top(
   DQ + r'(?:' + SP1 + '|' + RP + r')*+(?:--(?:' + SP1 + r'|$|&|-)|%2d%2d|' + HASH + r'|/\*)',
   # stand-alone statements
   WB + r'select' + SQP + r'[a-z_]{1,40}' + SPS + LP,
-  WB + r'select' + SQP + r'(?=(?:(?!from)[^&\s]){0,100}?(?:' + COMMA + r'|' + LP + r'|' + AT + r'|' + ANYQ + r'|' + NUM + r'))[^&\s]{0,100}?' + SP1 + r'from' + SQP + r'[a-z0-9_.`\[\]]{1,60}' + SQP + r'(?:where|limit|order|group|union|having)' + WE,
+  WB + r'select' + SQP + r'(?=' + NOT_FROM + r'{0,100}?(?:' + COMMA + r'|' + LP + r'|' + AT + r'|' + ANYQ + r'|' + NUM + r'))[^&\s]{0,100}?' + SP1 + r'from' + SQP + r'[a-z0-9_.`\[\]]{1,60}' + SQP + r'(?:where|limit|order|group|union|having)' + WE,
   WB + r'load' + SPP + r'(?:data|xml)' + SPP + r'(?:local' + SPP + r')?infile' + WE,
   # nested SQL functions: ascii(substring(...)), length(version())
   WB + r'(?:ascii|ord|length|len|substring|substr|mid|hex|unhex|conv|lpad|rpad|compress|uncompress|char_length|lower|upper|reverse|sin|cos|abs|coercibility|charset|collation|binary)' + SPS + LP + SPS + r'(?:\(' + SPS + r'){0,8}+(?:ascii|substring|substr|mid|version|user|database|schema|current_user|system_user|select|length|compress|hex|concat|char|password|@@)' + WE,
@@ -503,6 +510,13 @@ slot1 = top(
   # SELECT right after a quote, nothing needed after it
   ANYQ + SPS + alt(r'(?:not' + SPP + r')?' + alt(r'rlike', r'regexp', r'like', r'glob', r'!=', r'%21%3d', r'<>', r'%3c%3e', r'\^', r'%5e', r'%25', PIPE + r'(?:' + PIPE + r')?', r'(?:or|and|xor|div|mod)' + WE, EQ, LT + r'(?:' + EQ + GT + r'?|' + LT + r')?', GT + r'(?:' + EQ + r'|' + GT + r')?', STAR, AMP + AMP, r'%2b', r'sounds' + SPP + r'like' + WE) + SPS + ANYQ,
                    WB + r'union' + SQPL + r'(?:(?:all|distinct)' + SQPL + r')?select' + WE),
+  # a word closed by a quote and an SQL operator right after it (aa'like-'aa, asd"or!1,
+  # aa'in (0), 1"or!(false)), or string arithmetic with the next quoted word (a' - 'b,
+  # a' / 'b, a' & 'b); not after a percent escape, which ends in a letter or digit too
+  r'(?<=[a-z0-9])(?<!%[0-9a-f]{2})' + ANYQ + alt(
+      r'(?:or|and|xor|like|rlike|regexp|div)' + alt(SPP + alt(r'\d', ANYQ, LP, r'not' + WE, '-', BANG), alt(r'\d', ANYQ, LP, '-', BANG)),
+      r'(?:in|is)' + SPS + LP,
+      SPS + alt('-', '%2d', '/', '%2f', '%26', r'&(?=' + SP1 + r')') + SPS + ANYQ + r'[a-z0-9]'),
   # a value closed by its own quote, an expression, OR and a quote opened for the query's
   # closing one: =aa' is 0 or '1, =1'*column is \n or '1, =asd"or-1 xor"0 (AND, LIKE, IS
   # and a symbol before that quote cost the literal gate its rarer literals)
@@ -644,11 +658,16 @@ slot3 = top(
 # ---------------- slot 4: OS command injection and code execution (compact)
 CSEP = alt(SEMI, PIPE, BT, AMP + AMP, E('26'), r'&(?=' + SP1 + ')', DOL + LP, NL, r'\\[nr]', DOL + r'(?:\{ifs\}|ifs)')
 CMD_SOLO = r'(?:id|whoami|uname|ifconfig|ipconfig|netstat|systeminfo|tasklist|hostname|pwd|ls|dir|env|printenv|uptime|lsb_release|getmac|sysinfo|lastlog|lsmod|lsof|getuid|hashdump|klist|qwinsta|quser|net' + SPP + r'(?:user|localgroup|view|share|config|accounts|session|group|use)|netsh' + SPP + r'[a-z]{3,20}|ps' + SPP + r'(?:-?aux|-ef)|arp' + SPP + r'-a|route' + SPP + r'print|getent' + SPP + r'(?:passwd|shadow|group|hosts))'
-CMD_ARG = r'(?:cat|more|less|head|tail|type|nl|tac|od|xxd|strings|grep|find|wget|curl|fetch|lwp-download|tftp|ftp|scp|rsync|nc|ncat|netcat|telnet|socat|bash|sh|zsh|ksh|csh|tcsh|dash|python[23]?|perl|ruby|php|node|lua|powershell|pwsh|cmd|cscript|wscript|mshta|rundll32|regsvr32|certutil|bitsadmin|wmic|msiexec|nslookup|ping|sleep|echo|printf|kill|killall|pkill|rm|mkdir|chmod|chown|chattr|touch|cp|mv|ln|tar|unzip|base64|useradd|adduser|passwd|crontab|nohup|sudo|su|busybox|xterm|timeout|expr|awk|sed|xargs|dig|traceroute|tracert|ssh|uname|ls|dir|id|cd|set|reg|sc|net|vssadmin|schtasks|whoami|ipconfig|ifconfig|netstat|netsh|tee|fold|base32|flock|cpulimit|rmt|visudo|cscli|pipx|ansible(?:-[a-z]{2,12})?|chef(?:-[a-z]{2,12})?|taskkill|bcdedit|iwr|iwmi|iex|irm|invoke-webrequest|invoke-expression|invoke-restmethod|invoke-wmimethod|start-process|new-object|lastlog|sysinfo)'
+# called as one block: several rules of slots 4 and 8 name every command
+CALLED.add('cma')
+CMD_ARG = D('cma', r'(?:cat|more|less|head|tail|type|nl|tac|od|xxd|strings|grep|find|wget|curl|fetch|lwp-download|tftp|ftp|scp|rsync|nc|ncat|netcat|telnet|socat|bash|sh|zsh|ksh|csh|tcsh|dash|python[23]?|perl|ruby|php|node|lua|powershell|pwsh|cmd|cscript|wscript|mshta|rundll32|regsvr32|certutil|bitsadmin|wmic|msiexec|nslookup|ping|sleep|echo|printf|kill|killall|pkill|rm|mkdir|chmod|chown|chattr|touch|cp|mv|ln|tar|unzip|base64|useradd|adduser|passwd|crontab|nohup|sudo|su|busybox|xterm|timeout|expr|awk|sed|xargs|dig|traceroute|tracert|ssh|uname|ls|dir|id|cd|set|reg|sc|net|vssadmin|schtasks|whoami|ipconfig|ifconfig|netstat|netsh|tee|fold|base32|flock|cpulimit|rmt|visudo|cscli|pipx|ansible(?:-[a-z]{2,12})?|chef(?:-[a-z]{2,12})?|taskkill|bcdedit|iwr|iwmi|iex|irm|invoke-webrequest|invoke-expression|invoke-restmethod|invoke-wmimethod|start-process|new-object|lastlog|sysinfo)')
 # Shell insertions that leave a word as it is: quotes, backslashes, empty expansions
 # ($@, ${x}, $()) and empty backtick pairs. who'am'i, "w"get and c${u}at run whoami, wget, cat.
 CALLED.add('shi')
 SHINS = D('shi', alt(r"''", r'""', r"'", r'"', r'\\', E('(?:27|22|5c)'), BT + BT, DOL + alt(AT, STAR, r'\d', LB + r'[a-z0-9_]{0,10}' + RB, LP + RP)))
+# up to two insertions, called as one block rather than copied between every two letters
+CALLED.add('shi2')
+SHINS2 = D('shi2', '(?:' + SHINS + '){0,2}+')
 OBF_CMDS = ['whoami', 'wget', 'curl', 'python', 'python3', 'perl', 'ruby', 'php', 'bash', 'sh', 'cat', 'uname', 'passwd', 'echo', 'ping', 'chmod', 'busybox', 'socat', 'telnet', 'sleep']
 
 
@@ -656,7 +675,7 @@ def shell_split(word):
     """word with one or two shell insertions between two of its letters and at most two
     between any others: one alternative per position of the first, which the gate sees
     with the letters before it."""
-    between = '(?:' + SHINS + '){0,2}+'
+    between = SHINS2
     return [word[:k] + SHINS + '(?:' + SHINS + ')?+' + between.join(word[k:]) for k in range(1, len(word))]
 
 
