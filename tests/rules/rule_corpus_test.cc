@@ -287,6 +287,10 @@ constexpr SlotCase kSlotCases[] = {
     {1, false, "get /search?q=l%27or+noir+rock%27n%27roll http/1.1"},
     {1, false, "get /s?q=5%27+-+6%27+tall http/1.1\" 200 1 \"-\" \"curl\""},
     // Slot 2: cross-site scripting.
+    {2, true, "get /x?a=%22onwhatever%3d1 http/1.1"},
+    {2, true, "get /x?%20%20onanything%3d=1 http/1.1"},
+    {2, true, "get /x?a=%3cy%20xmlns:z=%22urn:x%22 http/1.1"},
+    {2, false, "get /x?online=1&q=%22on+sale%22 http/1.1"},
     {2, true, "get /s?q=%3cscript%3ealert(1)%3c/script%3e http/1.1"},
     {2, true, "get /s?q=%22%3e%3cimg%20src%3dx%20onerror%3dprompt(1)%3e http/1.1"},
     {2, true, "get /r?u=javascript:alert(document.cookie) http/1.1"},

@@ -566,7 +566,8 @@ slot1 = top(
 EVENTS = r'(?:abort|activate|after[a-z]{0,15}|animation[a-z]{0,10}|auxclick|before[a-z]{0,20}|begin|blur|bounce|can[a-z]{0,15}|change|click|contextmenu|copy|cut|dbl[a-z]{0,6}|drag[a-z]{0,6}|drop|duration[a-z]{0,7}|end|ended|error|finish|focus[a-z]{0,4}|form[a-z]{0,6}|fullscreen[a-z]{0,6}|hashchange|input|invalid|key[a-z]{0,5}|load[a-z]{0,14}|message|mouse[a-z]{0,6}|move[a-z]{0,6}|offline|online|page[a-z]{0,4}|paste|pause|play[a-z]{0,3}|pointer[a-z]{0,10}|popstate|progress|property[a-z]{0,6}|readystatechange|repeat|reset|resize|scroll|search|seek[a-z]{0,3}|select[a-z]{0,6}|show|start|submit|timeupdate|toggle|touch[a-z]{0,6}|transition[a-z]{0,6}|unload|volumechange|waiting|wheel|filterchange|losecapture|help|storage|rowenter|rowexit|rowsinserted|rowsdelete|datasetchanged|dataavailable|errorupdate|cellchange|controlselect|layoutcomplete|zoom|beforeactivate)'
 OBF = r'(?:' + E('(?:0[0-9a-f]|1[0-9a-f])') + r'|\s|\\0?|&tab;|&newline;|%26(?:tab|newline)(?:;|%3b))'
 def obf(word): return (OBF + '{0,3}').join(word)
-slot2 = top(
+# (the alternatives that start alike are joined behind one copy of their start)
+slot2 = top(*under(ANYQ + SPS, *under(LT + r'[a-z][a-z0-9:_-]{0,20}',
   LT + r'(?:' + SPS + r'/)?' + r'(?:script|iframe|frame|frameset|svg|object|embed|applet|meta|base|isindex|xss|marquee|bgsound|layer|ilayer|math|xml|import|form|body|style|link|vmlframe|plaintext|xmp|noscript|noembed|title|textarea|template|portal|keygen|handler|listener|animate)' + WE,
   LT + r'[a-z][a-z0-9:_-]{0,20}' + alt(SP1, SL, DQ, Q) + r'[^<>]{0,200}?' + WB + r'on' + EVENTS + SPS + EQ,
   alt(SP1, ANYQ, SL, SEMI, r'\?') + r'on' + EVENTS + SPS + EQ + r'[^&]{0,40}?(?:alert|prompt|confirm|eval|javascript|document|window|location|fetch|import|top|this|self|parent|string\.|atob|\[|' + LP + '|' + BT + ')',
@@ -599,7 +600,11 @@ slot2 = top(
   LT + r'[a-z][a-z0-9:_-]{0,20}' + alt(SP1, SL, DQ, Q) + r'[^<>]{0,200}?' + WB + r'on[a-z]{3,30}' + SPS + EQ,
   LT + r'(?:set|animate|animatemotion|animatetransform|discard|feimage|use|image|foreignobject|details|dialog|picture|source|track|video|audio)' + SP1 + r'[^<>]{0,200}?(?:attributename|href|xlink:href|values|to|from|open|src)' + SPS + EQ,
   LT + r'h[1-6]' + alt(SP1, GT) + r'[^&]{0,200}?' + LT + r'(?:/h[1-6]|a|img|iframe|form|input|div|font|marquee)' + WE,
-)
+  # an on* handler right after a quote that closes an attribute ("onzoom=), or as a
+  # parameter name behind blanks; a tag that declares an XML namespace (<x xmlns=)
+  ANYQ + SPS + r'on[a-z]{3,40}' + SPS + EQ, r'[?&](?:' + SP1 + r')++on[a-z]{3,40}' + SPS + EQ,
+  LT + r'[a-z][a-z0-9:_-]{0,20}(?:' + SP1 + r'|' + NL + r')++xmlns(?:' + COLON + r'[a-z0-9]{1,20})?' + SPS + EQ,
+)))
 
 # ---------------- slot 3: path traversal, local and remote file inclusion (compact)
 STEP = '(?:' + DOT + '{2}(?:' + DOT + '{1,2}|' + SEMI + ')?' + SL + '{1,3})'
