@@ -433,7 +433,7 @@ LP_OR_MINUS = D('lpm', r'(?:' + LP + r'|-)')
 CALLED.add('qv')
 QUOTED_VALUE = r'=' + D('qv', r'(?:[a-z0-9_.@-]|\+|%20){0,12}+' + ANYQ + r'(?:[^&\s\'"%]|%(?!27|22|2527|2522)){0,60}?')
 FUNCS_T = r'(?:json|json_valid|json_extract|json_type|glob|likelihood|unlikely|sqlite_version|sqlite_compileoption_used|sqlite_compileoption_get|zeroblob|typeof|load_extension|sleep|pg_sleep|benchmark|elt|make_set|extractvalue|updatexml|exp|ascii|substring|substr|mid|ord|length|if|iif|char|chr|exists|select|case|count|concat|concat_ws|group_concat|nullif|ifnull|isnull|coalesce|cast|convert|row|rand|floor|version|database|user|current_user|system_user|schema|load_file|randomblob|regexp_substring|instr|locate|hex|unhex|md5|sha1|utl_inaddr\.get_host_address|dbms_pipe\.receive_message|ctxsys\.drithsx\.sn|dbms_utility\.sqlid_to_sqlhash|xmltype|upper|lower|not|in)'
-slot1 = top(
+slot1 = top(*under(WB,
   # union based
   WB + r'union' + SQPL + r'(?:(?:all|distinct|distinctrow)' + SQPL + ')?select' + WE + r'(?=(?:(?!\shttp/)[^&]){0,100}?(?:' + COMMA + r'|from|' + LP + r'|@@|null|' + STAR + r'|0x|--|' + HASH + r'|' + ANYQ + r'|' + NUM + r'))',
   # boolean and tautology after a quote, number or closing parenthesis
@@ -560,14 +560,14 @@ slot1 = top(
   r'=xor' + SPP + r'(?:' + ANYQ + r')?[a-z0-9]{1,12}(?:' + ANYQ + r')?' + SPS + alt(LT, GT, '-', BANG, EQ) + r'(?=&|\s|$)',
   # UNION SELECT with comment blanks and nothing column-like after it
   WB + r'union' + r'(?:' + SQLSEP + r')*+(?:/|%2f)(?:\*|%2a)[^&\s]{0,40}?(?:\*|%2a)(?:/|%2f)(?:' + SQLSEP + r')*+(?:all' + SQP + r')?select' + WE,
-)
+))
 
 # ---------------- slot 2: cross-site scripting (compact)
 EVENTS = r'(?:abort|activate|after[a-z]{0,15}|animation[a-z]{0,10}|auxclick|before[a-z]{0,20}|begin|blur|bounce|can[a-z]{0,15}|change|click|contextmenu|copy|cut|dbl[a-z]{0,6}|drag[a-z]{0,6}|drop|duration[a-z]{0,7}|end|ended|error|finish|focus[a-z]{0,4}|form[a-z]{0,6}|fullscreen[a-z]{0,6}|hashchange|input|invalid|key[a-z]{0,5}|load[a-z]{0,14}|message|mouse[a-z]{0,6}|move[a-z]{0,6}|offline|online|page[a-z]{0,4}|paste|pause|play[a-z]{0,3}|pointer[a-z]{0,10}|popstate|progress|property[a-z]{0,6}|readystatechange|repeat|reset|resize|scroll|search|seek[a-z]{0,3}|select[a-z]{0,6}|show|start|submit|timeupdate|toggle|touch[a-z]{0,6}|transition[a-z]{0,6}|unload|volumechange|waiting|wheel|filterchange|losecapture|help|storage|rowenter|rowexit|rowsinserted|rowsdelete|datasetchanged|dataavailable|errorupdate|cellchange|controlselect|layoutcomplete|zoom|beforeactivate)'
 OBF = r'(?:' + E('(?:0[0-9a-f]|1[0-9a-f])') + r'|\s|\\0?|&tab;|&newline;|%26(?:tab|newline)(?:;|%3b))'
 def obf(word): return (OBF + '{0,3}').join(word)
 # (the alternatives that start alike are joined behind one copy of their start)
-slot2 = top(*under(ANYQ + SPS, *under(LT + r'[a-z][a-z0-9:_-]{0,20}',
+slot2 = top(*under(WB, *under(ANYQ + SPS, *under(LT + r'[a-z][a-z0-9:_-]{0,20}',
   LT + r'(?:' + SPS + r'/)?' + r'(?:script|iframe|frame|frameset|svg|object|embed|applet|meta|base|isindex|xss|marquee|bgsound|layer|ilayer|math|xml|import|form|body|style|link|vmlframe|plaintext|xmp|noscript|noembed|title|textarea|template|portal|keygen|handler|listener|animate)' + WE,
   LT + r'[a-z][a-z0-9:_-]{0,20}' + alt(SP1, SL, DQ, Q) + r'[^<>]{0,200}?' + WB + r'on' + EVENTS + SPS + EQ,
   alt(SP1, ANYQ, SL, SEMI, r'\?') + r'on' + EVENTS + SPS + EQ + r'[^&]{0,40}?(?:alert|prompt|confirm|eval|javascript|document|window|location|fetch|import|top|this|self|parent|string\.|atob|\[|' + LP + '|' + BT + ')',
@@ -604,7 +604,7 @@ slot2 = top(*under(ANYQ + SPS, *under(LT + r'[a-z][a-z0-9:_-]{0,20}',
   # parameter name behind blanks; a tag that declares an XML namespace (<x xmlns=)
   ANYQ + SPS + r'on[a-z]{3,40}' + SPS + EQ, r'[?&](?:' + SP1 + r')++on[a-z]{3,40}' + SPS + EQ,
   LT + r'[a-z][a-z0-9:_-]{0,20}(?:' + SP1 + r'|' + NL + r')++xmlns(?:' + COLON + r'[a-z0-9]{1,20})?' + SPS + EQ,
-)))
+))))
 
 # ---------------- slot 3: path traversal, local and remote file inclusion (compact)
 STEP = '(?:' + DOT + '{2}(?:' + DOT + '{1,2}|' + SEMI + ')?' + SL + '{1,3})'
@@ -619,7 +619,7 @@ TARGET = alt(
   r'(?:local)?settings' + DOT + r'(?:py|php)', r'configuration' + DOT + 'php', r'web' + DOT + r'(?:config|xml)', r'boot' + DOT + r'ini', r'autoexec' + DOT + 'bat', r'etc' + SL, r'bin' + SL,
 )
 INCLUDE_PARAM = r'[?&](?:[a-z0-9_]{0,30}_path|[a-z0-9_]{0,30}dir|include|inc|include_file|root|page|file|filename|template|tpl|path|doc|document|folder|load|read|require|module|mod|lang|language|theme|conf|config|base|basepath|mosconfig_[a-z_]{1,30}|pg|layout|view|content|show|site|action|cat|skin|style|header|footer|menu|nav|plugin)(?:\[[a-z_]{1,20}\]|%5b[a-z_]{1,20}%5d)?'
-slot3 = top(
+slot3 = top(*under(WB,
   STEP + '{2}',
   STEP + r'[^&\s"]{0,60}?' + TARGET,
   DOT + r'{4,8}+' + r'[^&\s".]{0,30}?' + TARGET,
@@ -658,7 +658,7 @@ slot3 = top(
   INCLUDE_PARAM + EQ + SPS + r'(?:https?|ftps?)' + COLON + SL + SL + r'[^&\s]',
   INCLUDE_PARAM + r'(?:=|%3d)(?://|%2f%2f)[a-z0-9.-]{1,100}(?:/|%2f)[^&\s?]{0,100}?' + DOT + r'(?:php\d?|txt|inc|sh)' + alt(QM, r'&', r'\s', r'$'),
   SL + r'(?:web-inf|meta-inf)' + SL + r'?(?:web|classes|lib|config|' + DOT + r'|applicationcontext|struts|faces-config|jboss-web|weblogic|manifest|spring)',
-)
+))
 
 # ---------------- slot 4: OS command injection and code execution (compact)
 CSEP = alt(SEMI, PIPE, BT, AMP + AMP, E('26'), r'&(?=' + SP1 + ')', DOL + LP, NL, r'\\[nr]', DOL + r'(?:\{ifs\}|ifs)')
@@ -703,7 +703,7 @@ PHPSPACE = r'(?:%20|\+| )*+'
 PHPTAB = alt(E('(?:09|0b|0c)'), r'[\t\x0b\x0c]', r'(?:/|%2f)(?:\*|%2a)[^&\s]{0,30}?(?:\*|%2a)(?:/|%2f)', PHPCOMMENT)
 PHPODD = alt(r'', r'(?:' + PHPSPACE + alt(PHPTAB, E('(?:0a|0d)'), r'[\n\r]') + r')++' + PHPSPACE)
 
-slot4 = top(
+slot4 = top(*under(WB,
   r'(?:' + WB + PIPE + r'|' + alt(SEMI, BT, AMP + AMP, E('26'), r'&(?=' + SP1 + ')', DOL + LP, NL, r'\\[nr]', DOL + r'(?:\{ifs\}|ifs)') + r')' + SPSB + CMD_SOLO + alt(SPS + alt(CSEP, r'$', r'&', DQ, Q, RP, r'%00', r'%23', GT), SP1, SPP + r'[-/a-z]'),
   alt(SEMI, BT, AMP + AMP, DOL + LP, NL, PIPE) + SPSB + r'(?:echo|ping|nslookup|wget|curl|nc|ncat|bash|sh|powershell|cmd|whoami|uname|ifconfig|ipconfig|netstat|ls|dir|net)' + SPP + r'[a-z0-9_-]{1,30}' + alt(SP1, CSEP, r'$', r'&', DQ),
   CSEP + SPSB + r'(?:sleep|ping|timeout)' + SPP + r'(?:-[a-z]' + SPP + r')?\d{1,6}(?![\d.])',
@@ -797,7 +797,7 @@ slot4 = top(
   # a shell function definition, as Shellshock and fork bombs send it: () {; a PHP command
   # function called through brackets: (system)(ls), ("system")("id")
   LP + SPS + alt(RP + SPS + LB, r'(?:' + ANYQ + r')?(?:system|passthru|shell_exec|exec|popen|proc_open)' + SPS + r'(?:' + ANYQ + r')?' + SPS + RP + SPS + LP),
-)
+))
 
 JAVA_GADGETS = ['processbuilder', 'getruntime', 'runtime', 'java.lang.runtime', 'clonetransformer', 'forclosure',
                 'instantiatefactory', 'instantiatetransformer', 'invokertransformer',
@@ -805,7 +805,7 @@ JAVA_GADGETS = ['processbuilder', 'getruntime', 'runtime', 'java.lang.runtime', 
                 'chainedtransformer', 'constanttransformer', 'templatesimpl', 'lazymap']
 
 # ---------------- slot 5: Java, Struts/OGNL, JNDI, expression and template injection (compact)
-slot5 = top(
+slot5 = top(*under(WB,
   DOL + LB + r'[^}\s]{0,80}?' + alt(r'jndi', DOL + LB, r'::-', r'lower' + COLON, r'upper' + COLON, r'env' + COLON, r'sys' + COLON, r'date' + COLON, r'java' + COLON, r'base64' + COLON, r'main' + COLON, r'ctx' + COLON, r'k8s' + COLON, r'docker' + COLON, r'bundle' + COLON, r'spring' + COLON, r'web' + COLON, r'log4j' + COLON),
   r'jndi' + SPS + COLON + SPS + r'(?:ldaps?|rmi|dns|iiop|corba|nds|nis|https?)' + WE,
   r'j' + r'[^a-z\s&]{0,40}?' + r'n' + r'[^a-z\s&]{0,40}?' + r'd' + r'[^a-z\s&]{0,40}?' + r'i' + r'[^a-z\s&]{0,40}?' + COLON + r'[^\s&]{0,40}?(?:ldap|rmi|dns|iiop)',
@@ -845,7 +845,7 @@ slot5 = top(
   WB + r'(?:exec|system|passthru|popen|assert|fileowner|filegroup|fileperms|unpack|serialize|gzinflate|gzencode|gzuncompress|substr|fread|fgets|fputs|fputcsv|phpversion|getenv|v?s?printf|chr|unlink|rmdir|tempnam|tmpfile|escapeshell(?:cmd|arg)|glob|opendir|readdir)' + PHPODD + LP,
   WB + r'(?:shell_exec|proc_open|pcntl_exec|file_exists|is_readable|is_writable|strip_tags|base64_encode|array_diff|array_walk|call_user_func|create_function|highlight_file|show_source|parse_ini_file|php_uname|ini_get|set_time_limit|error_reporting|ldap_get_entries|ldap_search|tidy_parse_string|sodium_[a-z0-9_]{3,60}|pg_[a-z_]{3,40}|mysqli?_query|stream_get_contents|debug_zval_dump|get_defined_functions|func_get_args|convert_uudecode|html_entity_decode|htmlspecialchars_decode)' + PHPBL + LP,
   WB + r'[a-z_][a-z0-9_]{1,40}(?:' + PHPSPACE + PHPTAB + r')++' + LP,
-)
+))
 
 # ---------------- slot 6: web shells, scanner and admin probes (compact)
 PATH = r'^[a-z]{3,10}\s+(?:https?://[^/\s]{1,100})?[^?\s]{0,200}?'
@@ -890,7 +890,7 @@ slot6 = top(*under(PATH,
 ))
 
 # ---------------- slot 7: wider SQL and XSS keywords (broad)
-slot7 = top(
+slot7 = top(*under(WB,
   ANYQ + SPS + WB + r'(?:or|and|xor|having|union|order|group|select|like|rlike|regexp|div)' + r'(?=' + SP1 + r'|' + ANYQ + r'|\d|' + LP + r'|$)',
   ANYQ + SPS + r'(?:%2b|' + PIPE + PIPE + r'|--|' + HASH + r')',
   WB + r'(?:or|and|xor|not)' + SPP + r'[a-z0-9_' + "'" + r'"]{0,20}' + SPS + r'(?:' + EQ + r'|' + LT + r'|' + GT + r'|like' + WE + r')' + SPS + r'(?:' + ANYQ + r'|' + NUM + r'|' + LP + r')',
@@ -910,10 +910,10 @@ slot7 = top(
   WB + r'(?:src|href|style|action|background|dynsrc|lowsrc|poster|codebase|archive|classid|content)' + SPS + EQ + SPS + ANYQ + r'?' + SPS + r'(?:javascript|vbscript|data|livescript)',
   WB + r'url' + SPS + LP + SPS + ANYQ + r'?' + SPS + r'(?:javascript|data|vbscript)', WB + r'expression' + SPS + LP,
   r'%26%23', r'&(?:lt|gt|quot|apos|amp);[a-z<]',
-)
+))
 
 # ---------------- slot 8: wider traversal, command, probe and encoding tricks (broad)
-slot8 = top(
+slot8 = top(*under(WB,
   DOT + DOT + SL, SL + DOT + DOT + alt(SL, r'$', SP1, QM, r'&', SEMI), DOT + DOT + SEMI,
   r'%(?:25){0,3}00', r'%c0%(?:ae|af|2e|2f|5c|bc|be|a7|a2|80|8a)', r'%c1%(?:9c|1c|af|8e|81|bf|pc)', r'%e0%80%(?:ae|af|bc|be)', r'%f0%80%80', r'%u00[0-9a-f]{2}', r'%u(?:2215|2216|2024|ff0e|ff0f|ff1c|ff1e|02c2|2044|2025)',
   r'%25(?:2[0-9a-f]|3[0-9a-f]|5[bcdf]|7[bcde]|0[0-9a-f]|1[0-9a-f]|c[01]|e0|u00|25)',
@@ -935,7 +935,7 @@ slot8 = top(
   r'[a-z](?:' + Q + Q + r'|' + DQ + DQ + r'|' + BT + BT + r'|<\(\))[a-z]', DOL + SPP + LB,
   # output piped into a shell at the end of a value: | sh, | bash
   PIPE + SPS + r'(?:sh|bash|zsh|dash|ksh)' + alt(SPS + alt(r'$', r'&', SEMI, r'-[a-z]'), r'(?=\s)'),
-)
+))
 
 
 def main():
