@@ -212,7 +212,7 @@ RuleVerdict HitDecider::TestRules(std::string_view subject, MemoKey key) {
   }
   const RuleVerdict verdict = rules_->Test(subject, *scratch_);
   // Only a verdict reached without an error is remembered, so a slot that does not compile
-  // raises its error again for the same subject.
+  // raises its error again for the same subject; and only one whose slot fits an entry.
   if (key.memorable && VerdictMemo::Keeps(verdict)) memo_->Store(subject, key.hash, verdict);
   return verdict;
 }

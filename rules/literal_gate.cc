@@ -565,13 +565,12 @@ std::optional<LiteralSet> EndProduct(const LiteralSet& a, const LiteralSet& b) {
 class Analyser {
  public:
   Analyser(const Parser& parser, const LiteralFrequencies* frequencies)
-      : parser_(parser), frequencies_(frequencies) {}
+      : parser_(parser), frequencies_(frequencies), done_(parser.nodes.size()) {}
 
-  // The analysis of each node is kept: an alternation is looked at again per alternative
-  // behind what precedes it. A result cut short by a recursion guard is weaker, never
-  // wrong, so it may be reused.
+  // The analysis of each node is kept (a called group's too): an alternation is looked at
+  // again per alternative behind what precedes it, and a group is called from many places.
+  // A result cut short by a recursion guard is weaker, never wrong, so it may be reused.
   Info Analyse(std::size_t index) {
-    if (done_.size() < parser_.nodes.size()) done_.resize(parser_.nodes.size());
     if (done_[index]) return *done_[index];
     Info info = AnalyseNode(index);
     done_[index] = info;
@@ -855,15 +854,12 @@ class Analyser {
   }
 
   Info Call(const std::string& name) {
-    if (const auto done = memo_.find(name); done != memo_.end()) return done->second;
     const auto group = parser_.groups.find(name);
     // A recursive call, or a name the parser did not see: no requirement.
     if (group == parser_.groups.end() || active_.count(name) != 0) return Info{};
     active_.insert(name);
     Info info = Analyse(group->second);
     active_.erase(name);
-    // A result cut short by a recursion guard is weaker, never wrong, so it may be kept.
-    memo_.emplace(name, info);
     return info;
   }
 
@@ -925,7 +921,6 @@ class Analyser {
   const Parser& parser_;
   const LiteralFrequencies* frequencies_;
   std::set<std::string> active_;
-  std::map<std::string, Info> memo_;
   std::vector<std::optional<Info>> done_;
 };
 

@@ -261,9 +261,12 @@ GUARD = {'s': r'(?=[\s+%/])', 'ss': r'(?=[\s+%/()*-])', 'sl': r'(?=[/\\%])', 'do
          'rp': r'(?=[)%])', 'eq': r'(?=[=%])', 'lt': r'(?=[<%&\\+])', 'gt': r'(?=[>%&\\+])'}
 
 
-def D(name, body):
-    """A building block: called by name when it is used often, inlined otherwise."""
+def D(name, body, called=False):
+    """A building block: called by name when it is used often (or `called`: a block that a
+    bounded repeat or several rules would otherwise copy), inlined otherwise."""
     FRAGMENTS[name] = body
+    if called:
+        CALLED.add(name)
     return '(?&' + name + ')' if name in CALLED else '(?:' + body + ')'
 
 
@@ -423,15 +426,12 @@ def top(*alternatives):
 
 
 # ---------------- slot 1: SQL injection (compact)
-# A value closed by its own quote and what follows it up to the next quote: =aa' is 0
 # single steps of bounded repeats, as blocks: a repeat copies its group once per count
-CALLED.update({'nq', 'nf', 'lpm'})
-NOT_Q = D('nq', r'(?:(?!' + Q + r')[^&\s])')
-NOT_FROM = D('nf', r'(?:(?!from)[^&\s])')
-LP_OR_MINUS = D('lpm', r'(?:' + LP + r'|-)')
-# (one block, called: each copy of its bounded repeats costs the compiled slot)
-CALLED.add('qv')
-QUOTED_VALUE = r'=' + D('qv', r'(?:[a-z0-9_.@-]|\+|%20){0,12}+' + ANYQ + r'(?:[^&\s\'"%]|%(?!27|22|2527|2522)){0,60}?')
+NOT_Q = D('nq', r'(?:(?!' + Q + r')[^&\s])', called=True)
+NOT_FROM = D('nf', r'(?:(?!from)[^&\s])', called=True)
+LP_OR_MINUS = D('lpm', r'(?:' + LP + r'|-)', called=True)
+# A value closed by its own quote and what follows it up to the next quote: =aa' is 0
+QUOTED_VALUE = r'=' + D('qv', r'(?:[a-z0-9_.@-]|\+|%20){0,12}+' + ANYQ + r'(?:[^&\s\'"%]|%(?!27|22|2527|2522)){0,60}?', called=True)
 FUNCS_T = r'(?:json|json_valid|json_extract|json_type|glob|likelihood|unlikely|sqlite_version|sqlite_compileoption_used|sqlite_compileoption_get|zeroblob|typeof|load_extension|sleep|pg_sleep|benchmark|elt|make_set|extractvalue|updatexml|exp|ascii|substring|substr|mid|ord|length|if|iif|char|chr|exists|select|case|count|concat|concat_ws|group_concat|nullif|ifnull|isnull|coalesce|cast|convert|row|rand|floor|version|database|user|current_user|system_user|schema|load_file|randomblob|regexp_substring|instr|locate|hex|unhex|md5|sha1|utl_inaddr\.get_host_address|dbms_pipe\.receive_message|ctxsys\.drithsx\.sn|dbms_utility\.sqlid_to_sqlhash|xmltype|upper|lower|not|in)'
 slot1 = top(*under(WB,
   # union based
@@ -491,7 +491,7 @@ slot1 = top(*under(WB,
   WB + r'order' + SQP + r'by' + SQP + r'\d{1,4}' + r'(?:' + SQP + r'(?:asc|desc)' + WE + r')?' + alt(SQS + alt('--', HASH, r'/\*', r'%00', SEMI), r'(?=&|\s|$)'),
   # tautologies and comparisons after a blank, without a quote before them
   r'(?:' + SP1 + r'|' + RP + r')' + WB + r'(?:or|and|xor|&&|\|\||' + AMP + AMP + r'|' + PIPE + PIPE + r')' + SQP + alt(
-      LP_OR_MINUS + r'{0,16}+\d+' + RP + r'{0,16}+(?:(?:' + SQS + alt('-', STAR, '/', '%2f') + SQS + r'|' + SQP + r')' + LP + r'{0,16}+\d+' + RP + r'{0,16}+){0,8}+' + SQS + alt(EQ, r'<>', r'!=', LT + GT, LT, GT, r'like' + WE) + SQS + r'(?:' + LP + r'|-){0,16}+\d',
+      LP_OR_MINUS + r'{0,16}+\d+' + RP + r'{0,16}+(?:(?:' + SQS + alt('-', STAR, '/', '%2f') + SQS + r'|' + SQP + r')' + LP + r'{0,16}+\d+' + RP + r'{0,16}+){0,8}+' + SQS + alt(EQ, r'<>', r'!=', LT + GT, LT, GT, r'like' + WE) + SQS + LP_OR_MINUS + r'{0,16}+\d',
       r'(?:not' + SPP + r')?(?:' + LP + SPS + r')?(?:true|false|null)' + WE + SPS + r'(?:' + RP + r')?' + SQS + alt('--', HASH, r'/\*', SEMI, r'(?=&|\s|$|' + RP + r')'),
       r'(?:' + LP + r')?' + ANYQ + r'[a-z0-9]{0,20}' + ANYQ + SQS + EQ + SQS + ANYQ,
   ),
@@ -664,18 +664,14 @@ slot3 = top(*under(WB,
 CSEP = alt(SEMI, PIPE, BT, AMP + AMP, E('26'), r'&(?=' + SP1 + ')', DOL + LP, NL, r'\\[nr]', DOL + r'(?:\{ifs\}|ifs)')
 CMD_SOLO = r'(?:id|whoami|uname|ifconfig|ipconfig|netstat|systeminfo|tasklist|hostname|pwd|ls|dir|env|printenv|uptime|lsb_release|getmac|sysinfo|lastlog|lsmod|lsof|getuid|hashdump|klist|qwinsta|quser|net' + SPP + r'(?:user|localgroup|view|share|config|accounts|session|group|use)|netsh' + SPP + r'[a-z]{3,20}|ps' + SPP + r'(?:-?aux|-ef)|arp' + SPP + r'-a|route' + SPP + r'print|getent' + SPP + r'(?:passwd|shadow|group|hosts))'
 # called as one block: several rules of slots 4 and 8 name every command
-CALLED.add('cma')
-CMD_ARG = D('cma', r'(?:cat|more|less|head|tail|type|nl|tac|od|xxd|strings|grep|find|wget|curl|fetch|lwp-download|tftp|ftp|scp|rsync|nc|ncat|netcat|telnet|socat|bash|sh|zsh|ksh|csh|tcsh|dash|python[23]?|perl|ruby|php|node|lua|powershell|pwsh|cmd|cscript|wscript|mshta|rundll32|regsvr32|certutil|bitsadmin|wmic|msiexec|nslookup|ping|sleep|echo|printf|kill|killall|pkill|rm|mkdir|chmod|chown|chattr|touch|cp|mv|ln|tar|unzip|base64|useradd|adduser|passwd|crontab|nohup|sudo|su|busybox|xterm|timeout|expr|awk|sed|xargs|dig|traceroute|tracert|ssh|uname|ls|dir|id|cd|set|reg|sc|net|vssadmin|schtasks|whoami|ipconfig|ifconfig|netstat|netsh|tee|fold|base32|flock|cpulimit|rmt|visudo|cscli|pipx|ansible(?:-[a-z]{2,12})?|chef(?:-[a-z]{2,12})?|taskkill|bcdedit|iwr|iwmi|iex|irm|invoke-webrequest|invoke-expression|invoke-restmethod|invoke-wmimethod|start-process|new-object|lastlog|sysinfo)')
+CMD_ARG = D('cma', r'(?:cat|more|less|head|tail|type|nl|tac|od|xxd|strings|grep|find|wget|curl|fetch|lwp-download|tftp|ftp|scp|rsync|nc|ncat|netcat|telnet|socat|bash|sh|zsh|ksh|csh|tcsh|dash|python[23]?|perl|ruby|php|node|lua|powershell|pwsh|cmd|cscript|wscript|mshta|rundll32|regsvr32|certutil|bitsadmin|wmic|msiexec|nslookup|ping|sleep|echo|printf|kill|killall|pkill|rm|mkdir|chmod|chown|chattr|touch|cp|mv|ln|tar|unzip|base64|useradd|adduser|passwd|crontab|nohup|sudo|su|busybox|xterm|timeout|expr|awk|sed|xargs|dig|traceroute|tracert|ssh|uname|ls|dir|id|cd|set|reg|sc|net|vssadmin|schtasks|whoami|ipconfig|ifconfig|netstat|netsh|tee|fold|base32|flock|cpulimit|rmt|visudo|cscli|pipx|ansible(?:-[a-z]{2,12})?|chef(?:-[a-z]{2,12})?|taskkill|bcdedit|iwr|iwmi|iex|irm|invoke-webrequest|invoke-expression|invoke-restmethod|invoke-wmimethod|start-process|new-object|lastlog|sysinfo)', called=True)
 # A letter, maybe percent-escaped.
-CALLED.add('let')
-LETTER = D('let', r'(?:[a-z]|%(?:6[1-9a-f]|7[0-9a]))')
+LETTER = D('let', r'(?:[a-z]|%(?:6[1-9a-f]|7[0-9a]))', called=True)
 # Shell insertions that leave a word as it is: quotes, backslashes, empty expansions
 # ($@, ${x}, $()) and empty backtick pairs. who'am'i, "w"get and c${u}at run whoami, wget, cat.
-CALLED.add('shi')
-SHINS = D('shi', alt(r"''", r'""', r"'", r'"', r'\\', E('(?:27|22|5c)'), BT + BT, DOL + alt(AT, STAR, r'\d', LB + r'[a-z0-9_]{0,10}' + RB, LP + RP)))
+SHINS = D('shi', alt(r"''", r'""', r"'", r'"', r'\\', E('(?:27|22|5c)'), BT + BT, DOL + alt(AT, STAR, r'\d', LB + r'[a-z0-9_]{0,10}' + RB, LP + RP)), called=True)
 # up to two insertions, called as one block rather than copied between every two letters
-CALLED.add('shi2')
-SHINS2 = D('shi2', '(?:' + SHINS + '){0,2}+')
+SHINS2 = D('shi2', '(?:' + SHINS + '){0,2}+', called=True)
 OBF_CMDS = ['whoami', 'wget', 'curl', 'python', 'python3', 'perl', 'ruby', 'php', 'bash', 'sh', 'cat', 'uname', 'passwd', 'echo', 'ping', 'chmod', 'busybox', 'socat', 'telnet', 'sleep']
 
 
@@ -839,7 +835,7 @@ slot5 = top(*under(WB,
   SL + r'actuator' + SL + r'(?:env|heapdump|gateway|jolokia|mappings|configprops|threaddump|trace|httptrace|logfile|shutdown|restart|refresh|loggers)',
   SL + r'struts2?-(?:showcase|rest-showcase|blank)', r'struts' + DOT + r'(?:devmode|token)', r'debug' + EQ + r'(?:command|browser|console)',
   r'^(?:put|move|copy)' + SPP + r'[^\s?]{0,200}' + DOT + r'(?:jsp|jspx|jspf|war)(?:/|' + SL + r'|%20|::\$data|\s)',
-  # (slot 4 is at PCRE2's size limit, so these PHP calls live here)
+  # (added here when slot 4 was at PCRE2's compiled-size limit)
   # PHP: a function call with blanks, tabs or comments before its parenthesis, as PHP
   # accepts them: exec\t(, file_exists #c\n(, range /*x*/(
   WB + r'(?:exec|system|passthru|popen|assert|fileowner|filegroup|fileperms|unpack|serialize|gzinflate|gzencode|gzuncompress|substr|fread|fgets|fputs|fputcsv|phpversion|getenv|v?s?printf|chr|unlink|rmdir|tempnam|tmpfile|escapeshell(?:cmd|arg)|glob|opendir|readdir)' + PHPODD + LP,
