@@ -371,9 +371,19 @@ def with_defines(pattern):
 def under(prefix, *alternatives):
     """The alternatives that begin with `prefix` joined behind one copy of it, so a match
     walks the prefix once for all of them instead of once each; the others as they are."""
-    rests = [a[len(prefix):] for a in alternatives if a.startswith(prefix)]
-    others = [a for a in alternatives if not a.startswith(prefix)]
+    def behind(a):  # not when a quantifier follows the prefix: it repeats the prefix
+        return a.startswith(prefix) and not a[len(prefix):len(prefix) + 1] in ('{', '*', '+', '?')
+    rests = [a[len(prefix):] for a in alternatives if behind(a)]
+    others = [a for a in alternatives if not behind(a)]
     return ([prefix + alt(*rests)] if rests else []) + others
+
+
+def joined(prefixes, *alternatives):
+    """under() for each prefix in turn, the last one first: the alternatives that start
+    with any of them walk it once."""
+    for prefix in reversed(prefixes):
+        alternatives = under(prefix, *alternatives)
+    return list(alternatives)
 
 
 def inlined(pattern):
@@ -433,7 +443,7 @@ LP_OR_MINUS = D('lpm', r'(?:' + LP + r'|-)', called=True)
 # A value closed by its own quote and what follows it up to the next quote: =aa' is 0
 QUOTED_VALUE = r'=' + D('qv', r'(?:[a-z0-9_.@-]|\+|%20){0,12}+' + ANYQ + r'(?:[^&\s\'"%]|%(?!27|22|2527|2522)){0,60}?', called=True)
 FUNCS_T = r'(?:json|json_valid|json_extract|json_type|glob|likelihood|unlikely|sqlite_version|sqlite_compileoption_used|sqlite_compileoption_get|zeroblob|typeof|load_extension|sleep|pg_sleep|benchmark|elt|make_set|extractvalue|updatexml|exp|ascii|substring|substr|mid|ord|length|if|iif|char|chr|exists|select|case|count|concat|concat_ws|group_concat|nullif|ifnull|isnull|coalesce|cast|convert|row|rand|floor|version|database|user|current_user|system_user|schema|load_file|randomblob|regexp_substring|instr|locate|hex|unhex|md5|sha1|utl_inaddr\.get_host_address|dbms_pipe\.receive_message|ctxsys\.drithsx\.sn|dbms_utility\.sqlid_to_sqlhash|xmltype|upper|lower|not|in)'
-slot1 = top(*under(WB,
+slot1 = top(*joined([WB, '=', Q, ANYQ, ANYQ + SPS],
   # union based
   WB + r'union' + SQPL + r'(?:(?:all|distinct|distinctrow)' + SQPL + ')?select' + WE + r'(?=(?:(?!\shttp/)[^&]){0,100}?(?:' + COMMA + r'|from|' + LP + r'|@@|null|' + STAR + r'|0x|--|' + HASH + r'|' + ANYQ + r'|' + NUM + r'))',
   # boolean and tautology after a quote, number or closing parenthesis
@@ -460,7 +470,7 @@ slot1 = top(*under(WB,
   LP + SPS + r'\d+' + SPS + EQ + SPS + r'\d+' + SPS + RP + SPS + alt(STAR, r'\+', '-', '/', PIPE, AMP, r'(?:and|or|xor)' + WE),
   # subselects
   LP + SQS + r'select' + SQPL + alt(STAR, r'(?:ord|mid|left|right|length|char_length)' + SPS + LP, r'[^&]{1,60}?' + SQP + r'from' + SQP + r'dual' + WE, AT + AT + '?[a-z]', r'null', r'case' + WE, r'count' + SPS + LP, r'concat', r'(?:char|chr)' + SPS + LP, r'\d+' + SPS + r'(?:' + COMMA + r'|from' + WE + r'|' + RP + ')', r'0x', r'if' + SPS + LP, r'(?:pg_)?sleep', r'benchmark', r'(?:current_)?user', r'database', r'version', r'schema', r'table_name', r'column_name', r'group_concat', r'load_file', r'substr', r'ascii', r'top' + SPP + r'\d', r'distinct', r'name' + SQP + 'from', r'[a-z_]{1,30}' + SQP + r'from' + SQP + r'[a-z_.$]{1,40}' + SQP + r'(?:where|limit|order|group)' + WE, ANYQ + r'[a-z0-9]{0,30}' + ANYQ + SQS + alt(COMMA, 'from', 'where')),
-  WB + r'select' + SQPL + alt(AT + AT + '[a-z]', r'null' + SQS + COMMA, r'count' + SPS + LP + SPS + STAR, r'concat(?:_ws)?' + SPS + LP, r'(?:char|chr)' + SPS + LP + r'\d', r'\d+' + SQS + COMMA + SQS + r'\d+' + SQS + COMMA, r'(?:pg_)?sleep' + SPS + LP, r'benchmark' + SPS + LP, r'(?:current_user|database|version|user|schema)' + SPS + LP + SPS + RP, r'table_name' + SQP + 'from', r'column_name', r'group_concat', r'load_file', r'[a-z0-9_,*]{1,40}' + SQP + r'from' + SQP + r'(?:information_schema|mysql\.|sys\.|sysobjects|syscolumns|master\.|dual\b|pg_|all_tables|user_tables|sqlite_master)'),
+  WB + r'select' + SQPL + alt(AT + AT + '[a-z]', r'null' + SQS + COMMA, r'count' + SPS + LP + SPS + STAR, r'concat(?:_ws)?' + SPS + LP, r'(?:char|chr)' + SPS + LP + r'\d', r'\d+' + SQS + COMMA + SQS + r'\d+' + SQS + COMMA, r'(?:pg_)?sleep' + SPS + LP, r'benchmark' + SPS + LP, r'(?:current_user|database|version|user|schema)' + SPS + LP + SPS + RP, r'table_name' + SQP + 'from', r'column_name', r'group_concat', r'load_file', r'[a-z0-9_,*]{1,40}' + SQP + r'from' + SQP + r'(?:information_schema|mysql\.|sys\.|sysobjects|syscolumns|master\.|dual\b|pg_|all_tables|all_tab_|user_tables|sqlite_master)'),
   # time based and error based functions
   WB + r'(?:sleep|pg_sleep)' + SPS + LP + SPS + r'(?:\d|' + LP + ')',
   WB + r'benchmark' + SPS + LP + SPS + r'\d+' + SPS + COMMA,
@@ -475,7 +485,7 @@ slot1 = top(*under(WB,
   WB + r'concat(?:_ws)?' + SPS + LP + r'[^&]{0,40}?(?:0x[0-9a-f]{2}|(?:char|chr)' + SPS + LP + '|select' + WE + '|@@)',
   WB + r'convert' + SPS + LP + SPS + r'int' + SPS + COMMA,
   WB + r'cast' + SPS + LP + r'[^&]{0,60}?' + SPP + r'as' + SPP + r'(?:n?varchar|n?char|int|numeric|text)' + WE + r'[^&]{0,60}?' + RP + SQS + alt(EQ, GT, LT, PIPE),
-  r'(?:' + ANYQ + r'|' + NUM + r'|' + RP + ')' + SQP + r'(?:order|group)' + SQP + r'by' + SQP + r'[\d,a-z_]{1,40}' + r'(?:' + SQP + r'(?:asc|desc)' + WE + r')?' + alt(SQS + alt('--', HASH, r'/\*', r'%00', SP1 + r'having' + WE), r'$', r'&', SP1),
+  *[lead + SQP + r'(?:order|group)' + SQP + r'by' + SQP + r'[\d,a-z_]{1,40}' + r'(?:' + SQP + r'(?:asc|desc)' + WE + r')?' + alt(SQS + alt('--', HASH, r'/\*', r'%00', SP1 + r'having' + WE), r'$', r'&', SP1) for lead in (ANYQ, NUM, RP)],
   WB + r'procedure' + SPP + r'analyse' + SPS + LP,
   WB + r'having' + SQP + r'\d+' + SQS + EQ + SQS + r'\d',
   WB + r'(?:exec|execute)' + SQP + r'(?:master\.|xp_|sp_)',
@@ -559,7 +569,44 @@ slot1 = top(*under(WB,
   # XOR at the start of a value and a comparison: =xor 2 <, =xor 'b' >
   r'=xor' + SPP + r'(?:' + ANYQ + r')?[a-z0-9]{1,12}(?:' + ANYQ + r')?' + SPS + alt(LT, GT, '-', BANG, EQ) + r'(?=&|\s|$)',
   # UNION SELECT with comment blanks and nothing column-like after it
-  WB + r'union' + r'(?:' + SQLSEP + r')*+(?:/|%2f)(?:\*|%2a)[^&\s]{0,40}?(?:\*|%2a)(?:/|%2f)(?:' + SQLSEP + r')*+(?:all' + SQP + r')?select' + WE,
+  WB + r'union' + r'(?:' + SQLSEP + r')*+(?:/|%2f)(?:\*|%2a)[^&\s]{0,40}?(?:\*|%2a)(?:/|%2f)(?:' + SQLSEP + r')*+(?:all' + SQP + r')?select' + WE,  # a number written so that UNION follows it without a blank: 1funion, 1.union, 1e0union
+  r'(?<=[=(,+]|%20|%28|%2c)\d{1,10}(?:\.\d{0,3}|e\d{0,3}|[fd])union' + SQPL + r'(?:(?:all|distinct)' + SQPL + ')?select' + WE,
+  # SELECT of a catalogue table or column, however its names are quoted or split:
+  # select"table_name"from[information_schema], select 0x.. from all_tab_tables
+  WB + r'select' + SPS + alt(r'[{"`$\[]', DQ, BT, LB, DOL, r'information_schema' + WE) + r'[^&]{0,40}?(?:table_name|column_name|table_schema|information_schema|all_tab_tables|all_tab_columns|all_tables|sysobjects)' + WE,
+  # a server variable as the value and a comment after it: =@version --, =@@version/*
+  r'=' + AT + r'(?:' + AT + r')?[a-z_]{1,30}' + SPS + alt(r'--', r'%2d%2d', r'/\*', r'%2f%2a') + r'(?:' + SP1 + r'{0,3}+-?[a-z0-9]{0,3})?(?=&|\s|$)',
+  # arithmetic on numbers and a comment: =1 * 1--, =2-1--
+  r'=\d{1,10}(?:' + SPS + alt(STAR, r'\+', '/', '-') + SPS + r'\d{1,10}){1,4}+' + SPS + alt('--', '%2d%2d') + r'(?=&|\s|$)',
+  # a stacked BEGIN ... END block: '; begin shutdown end--
+  SEMI + SPS + r'begin' + SPP + r'[a-z_]{1,30}(?:' + SPP + r'[a-z0-9_]{1,30}){0,4}' + SPP + r'end' + WE,
+  # ORDER BY a condition or a subselect: order by if(1<2, ...), order by (select ...)
+  WB + r'order' + SQP + r'by' + SQP + alt(r'i?if' + SPS + LP, r'case' + SQP + r'when' + WE, LP + SQS + r'select' + WE, r'(?:sleep|benchmark|rand)' + SPS + LP),
+  # a function's result compared: database() like schema(), version() = '5'
+  WB + r'(?:version|database|current_user|system_user|schema|connection_id)' + SPS + LP + SPS + RP + SQS + alt(r'like' + WE, r'rlike' + WE, r'regexp' + WE, EQ, LT + GT, r'!='),
+  # EXCEPT or INTERSECT with a SELECT or VALUES: except select 1,2
+  WB + r'(?:except|intersect)' + SQPL + alt(r'select' + WE, r'values' + SPS + LP),
+  # definitions no form sends: create function f(...), alter table t change ...
+  WB + r'create' + SPP + r'(?:or' + SPP + r'replace' + SPP + r')?(?:function|procedure|trigger)' + SPP + r'[a-z0-9_.`"\[\]]{1,60}' + SPS + LP,
+  WB + r'alter' + SPP + r'table' + SPP + r'[a-z0-9_.`"\[\]]{1,60}' + SPP + r'(?:add|change|drop|modify|rename|alter)' + WE,
+  # a T-SQL variable declared (declare @x, declare/**/@b), pg_sleep named alone
+  WB + r'declare' + SQP + AT + r'[a-z_]', WB + r'pg_sleep' + WE,
+  # HAVING an aggregate: having count(id) > 5
+  WB + r'having' + SQP + r'(?:count|sum|avg|min|max)' + SPS + LP,
+  # AND or OR and a JSON or time function as the value: =or json_extract(, /or sleep(
+  r'[=/](?:or|and)' + SQP + r'(?:json_[a-z]{3,20}|sleep|pg_sleep|benchmark|extractvalue|updatexml|ascii|substring|substr)' + SPS + LP,
+  # JSON operators between quoted values: ' -> '$.c', '{"a":"b"}' ? 'a', ' ?| array[
+  ANYQ + SPS + alt(r'(?:-|%2d)(?:>|%3e){1,2}' + SPS + ANYQ + DOL, r'(?:\?|%3f)(?:\||%7c|&|%26)?' + SPS + alt(ANYQ, r'array' + WE)),
+  # a quote, OR or XOR and a word that ends the value with a sign: ' or xyz!, '  xor  abc-
+  ANYQ + SPS + r'(?:or|xor|and)(?:' + SP1 + r'){1,4}+[a-z]{1,20}(?:!|-|%21|%2d)(?=&|\s|$)',
+  # a quote, a semicolon and a comment (';#, '; --); a typographic quote and a comment
+  Q + SPS + r'(?:;|%3b)' + SPS + alt(HASH, '--', r'/\*', r'%2d%2d'), r'(?:%e2%80%99|%c2%b4)' + SPS + alt(HASH, '--', r'/\*'),
+  # a quote, an operator, a name and IS NULL: 1'^column is not null - ', 1'*@a is null
+  ANYQ + SPS + r'(?:[\^*/|&]|%(?:5e|2a|2f|7c|26))' + SPS + r'(?:' + AT + r')?[a-z_][a-z0-9_]{0,30}' + SPP + r'is' + SPP + r'(?:not' + SPP + r')?null' + WE,
+  # an escaped plus or slash between two quotes as a word of its own: a '%2b' b, '%2f'
+  ANYQ + SPS + alt('%2b', '%2f') + SPS + ANYQ + r'(?=' + SP1 + r'|&|\s|$)',
+  # AND or OR, a column and a comparison with a quote the query closes: =and (name = ", =or class!="
+  r'=(?:and|or)' + SQP + r'(?:' + LP + SPS + r')?[a-z_][a-z0-9_]{0,30}' + SPS + alt(EQ, r'!=', r'%21%3d', LT + GT) + SPS + ANYQ + r'(?=&|\s|$)',
 ))
 
 # ---------------- slot 2: cross-site scripting (compact)
@@ -567,7 +614,7 @@ EVENTS = r'(?:abort|activate|after[a-z]{0,15}|animation[a-z]{0,10}|auxclick|befo
 OBF = r'(?:' + E('(?:0[0-9a-f]|1[0-9a-f])') + r'|\s|\\0?|&tab;|&newline;|%26(?:tab|newline)(?:;|%3b))'
 def obf(word): return (OBF + '{0,3}').join(word)
 # (the alternatives that start alike are joined behind one copy of their start)
-slot2 = top(*under(WB, *under(ANYQ + SPS, *under(LT + r'[a-z][a-z0-9:_-]{0,20}',
+slot2 = top(*joined([WB, LT, ANYQ + SPS, LT + r'[a-z][a-z0-9:_-]{0,20}'],
   LT + r'(?:' + SPS + r'/)?' + r'(?:script|iframe|frame|frameset|svg|object|embed|applet|meta|base|isindex|xss|marquee|bgsound|layer|ilayer|math|xml|import|form|body|style|link|vmlframe|plaintext|xmp|noscript|noembed|title|textarea|template|portal|keygen|handler|listener|animate)' + WE,
   LT + r'[a-z][a-z0-9:_-]{0,20}' + alt(SP1, SL, DQ, Q) + r'[^<>]{0,200}?' + WB + r'on' + EVENTS + SPS + EQ,
   alt(SP1, ANYQ, SL, SEMI, r'\?') + r'on' + EVENTS + SPS + EQ + r'[^&]{0,40}?(?:alert|prompt|confirm|eval|javascript|document|window|location|fetch|import|top|this|self|parent|string\.|atob|\[|' + LP + '|' + BT + ')',
@@ -604,7 +651,7 @@ slot2 = top(*under(WB, *under(ANYQ + SPS, *under(LT + r'[a-z][a-z0-9:_-]{0,20}',
   # parameter name behind blanks; a tag that declares an XML namespace (<x xmlns=)
   ANYQ + SPS + r'on[a-z]{3,40}' + SPS + EQ, r'[?&](?:' + SP1 + r')++on[a-z]{3,40}' + SPS + EQ,
   LT + r'[a-z][a-z0-9:_-]{0,20}(?:' + SP1 + r'|' + NL + r')++xmlns(?:' + COLON + r'[a-z0-9]{1,20})?' + SPS + EQ,
-))))
+))
 
 # ---------------- slot 3: path traversal, local and remote file inclusion (compact)
 STEP = '(?:' + DOT + '{2}(?:' + DOT + '{1,2}|' + SEMI + ')?' + SL + '{1,3})'
@@ -619,7 +666,7 @@ TARGET = alt(
   r'(?:local)?settings' + DOT + r'(?:py|php)', r'configuration' + DOT + 'php', r'web' + DOT + r'(?:config|xml)', r'boot' + DOT + r'ini', r'autoexec' + DOT + 'bat', r'etc' + SL, r'bin' + SL,
 )
 INCLUDE_PARAM = r'[?&](?:[a-z0-9_]{0,30}_path|[a-z0-9_]{0,30}dir|include|inc|include_file|root|page|file|filename|template|tpl|path|doc|document|folder|load|read|require|module|mod|lang|language|theme|conf|config|base|basepath|mosconfig_[a-z_]{1,30}|pg|layout|view|content|show|site|action|cat|skin|style|header|footer|menu|nav|plugin)(?:\[[a-z_]{1,20}\]|%5b[a-z_]{1,20}%5d)?'
-slot3 = top(*under(WB,
+slot3 = top(*joined([WB, SL, r'(?:' + EQ + SPS + r'|^' + SPSB + r')', STEP, DOT],
   STEP + '{2}',
   STEP + r'[^&\s"]{0,60}?' + TARGET,
   DOT + r'{4,8}+' + r'[^&\s".]{0,30}?' + TARGET,
@@ -699,7 +746,7 @@ PHPSPACE = r'(?:%20|\+| )*+'
 PHPTAB = alt(E('(?:09|0b|0c)'), r'[\t\x0b\x0c]', r'(?:/|%2f)(?:\*|%2a)[^&\s]{0,30}?(?:\*|%2a)(?:/|%2f)', PHPCOMMENT)
 PHPODD = alt(r'', r'(?:' + PHPSPACE + alt(PHPTAB, E('(?:0a|0d)'), r'[\n\r]') + r')++' + PHPSPACE)
 
-slot4 = top(*under(WB,
+slot4 = top(*joined([WB, DOL, ANYQ, LP, PIPE, LT, BT, LB, SL],
   r'(?:' + WB + PIPE + r'|' + alt(SEMI, BT, AMP + AMP, E('26'), r'&(?=' + SP1 + ')', DOL + LP, NL, r'\\[nr]', DOL + r'(?:\{ifs\}|ifs)') + r')' + SPSB + CMD_SOLO + alt(SPS + alt(CSEP, r'$', r'&', DQ, Q, RP, r'%00', r'%23', GT), SP1, SPP + r'[-/a-z]'),
   alt(SEMI, BT, AMP + AMP, DOL + LP, NL, PIPE) + SPSB + r'(?:echo|ping|nslookup|wget|curl|nc|ncat|bash|sh|powershell|cmd|whoami|uname|ifconfig|ipconfig|netstat|ls|dir|net)' + SPP + r'[a-z0-9_-]{1,30}' + alt(SP1, CSEP, r'$', r'&', DQ),
   CSEP + SPSB + r'(?:sleep|ping|timeout)' + SPP + r'(?:-[a-z]' + SPP + r')?\d{1,6}(?![\d.])',
@@ -742,6 +789,20 @@ slot4 = top(*under(WB,
   LT + r'(?:\?|' + QM + r')(?:php|' + EQ + r'|' + SP1 + r')',
   DOL + r'_(?:get|post|request|cookie|server|files|env)' + SPS + r'(?:\[|%5b)',
   r'__import__' + SPS + LP, WB + r'os' + DOT + r'(?:system|popen|exec[a-z]{0,2}|spawn[a-z]{0,3})' + SPS + LP, WB + r'subprocess' + DOT, r'child_process', r'process' + DOT + r'(?:mainmodule|binding)', WB + r'require' + SPS + LP + SPS + ANYQ + r'(?:child_process|fs|net)',
+  # a command that ends the value with a line break: =visudo%0a, =nohup who%0a,
+  # =ansible all -m ping%0a (names that are also words only with an argument)
+  r'=' + SPS + alt(r'(?:whoami|uname|ifconfig|ipconfig|netstat|nohup|strace|ltrace|visudo|sudo|cpulimit|flock|ssh-copy-id|ansible(?:-[a-z]{2,12})?|chef(?:-[a-z]{2,12})?|cscli|pipx|crontab|systemctl|busybox|wget|curl|ncat|bash|zsh|python[23]?(?:\.\d{1,2})?|perl|php|chmod|chown|shutdown|reboot|pkill|killall|printenv|useradd|nslookup|tasklist|systeminfo)' + WE,
+                   r'(?:nc|sh|cat|kill|ping|vim?|nano|env|ls|id|rm|cp|mv|ruby|node)(?=%20|%09|\+| )') + r'(?:(?:%20|%09|\+| )++(?:[^&\s%+]|%(?!0[ad]|20|09)[0-9a-f]{2})++){0,6}+' + NL + r'(?=&|\s|$)',
+  # PHP that builds a function name from pieces: 'sys'.'tem', ($y)(, "\x73y\x73tem"(
+  ANYQ + r'[a-z_]{1,12}' + ANYQ + SPS + DOT + SPS + ANYQ + r'[a-z_]{1,12}' + ANYQ,
+  LP + SPS + DOL + r'[a-z_][a-z0-9_]{0,30}' + SPS + RP + SPS + LP,
+  ANYQ + r'[a-z_]{0,10}(?:(?:\\|%5c)(?:x[0-9a-f]{2}|[0-7]{3})[a-z_]{0,10}){1,10}' + ANYQ + SPS + LP,
+  # any PHP superglobal-like name with a subscript, letters maybe escaped: $_%53erver[,
+  # $globals['x']; a variable variable or one with blanks before its brace: ${$a}, $ {a}
+  DOL + r'(?:_(?:[a-z]|%[4-7][0-9a-f]){3,8}|globals)' + SPS + r'(?:\[|%5b)',
+  DOL + alt(SPP + LB, LB + SPS + DOL + r'[a-z_]'),
+  # a pipe into a shell at the end (| rev | sh)
+  PIPE + SPS + r'(?:ba|z|k|da)?sh(?=&|\s|$)',
   # a bare command as a parameter value
   r'(?:[?&]|^)(?!(?:q|s|k|wd|kw|query|search|keywords?|term|text|tags?|title|body|comment|message)' + EQ + r')[^=&\s]{1,40}' + EQ + SPS + alt(r'whoami|ifconfig|ipconfig|systeminfo|sysinfo|netstat|tasklist|lastlog|getmac|lsb_release|printenv', r'uname' + SPP + r'-[a-z]{1,4}', r'net' + SPP + r'(?:view|user|users|localgroup|share|config|accounts|session|use|start)', r'netsh' + SPP + r'[a-z]{3,20}', r'ls' + SPP + r'-[a-z]{1,6}', r'(?:cat|type|more|head|tail)' + SPP + r'(?:' + SL + r'|' + PCT + r')[a-z]', r'ps' + SPP + r'-?(?:aux|ef)', r'id' + SPS + alt(SEMI, PIPE)) + r'(?:' + SPP + r'(?:' + SL + r'|-)[a-z0-9._/-]{0,60})?(?=&|\s|$)',
   # Windows: environment variables, registry paths, FOR and IF (the command interpreter's
@@ -765,6 +826,7 @@ slot4 = top(*under(WB,
   # ;at 2:00 "echo
   alt(SEMI, PIPE, AMP + AMP, BT, DOL + LP, NL, r'\\[nr]') + SPSB + alt(
       r'(?:' + ANYQ + r')?[a-z][a-z0-9_.-]{1,24}(?:' + ANYQ + r')?' + SPP + r'-{1,2}[a-z]',
+      r'(?:ssh-copy-id|rmt-[a-z]{2,8})' + WE,
       r'(?:top|htop|aptitude|shutdown|reboot|visudo|strace|ltrace|nohup|bcdboot|bcdedit|at' + SPP + r'\d{1,2}' + COLON + r'\d\d)' + alt(SPS + alt(SEMI, PIPE, BT, RP, r'%00', ANYQ), r'&', r'(?=\s)', r'$', SPP + alt(r'/[a-z]', LT, GT))),
   alt(SEMI, PIPE, AMP + AMP, NL) + SPSB + DOL + r'[a-z0-9_]{1,10}' + SPP + CMD_ARG + WE,
   WB + r'time' + alt(SEMI, SPP + r'(?:curl|wget|ifconfig|whoami|who|sh|bash|nc|python[23]?|perl|id|cat|ls|uname|ping)' + WE),
@@ -801,7 +863,7 @@ JAVA_GADGETS = ['processbuilder', 'getruntime', 'runtime', 'java.lang.runtime', 
                 'chainedtransformer', 'constanttransformer', 'templatesimpl', 'lazymap']
 
 # ---------------- slot 5: Java, Struts/OGNL, JNDI, expression and template injection (compact)
-slot5 = top(*under(WB,
+slot5 = top(*joined([WB, SL, DOL, LT],
   DOL + LB + r'[^}\s]{0,80}?' + alt(r'jndi', DOL + LB, r'::-', r'lower' + COLON, r'upper' + COLON, r'env' + COLON, r'sys' + COLON, r'date' + COLON, r'java' + COLON, r'base64' + COLON, r'main' + COLON, r'ctx' + COLON, r'k8s' + COLON, r'docker' + COLON, r'bundle' + COLON, r'spring' + COLON, r'web' + COLON, r'log4j' + COLON),
   r'jndi' + SPS + COLON + SPS + r'(?:ldaps?|rmi|dns|iiop|corba|nds|nis|https?)' + WE,
   r'j' + r'[^a-z\s&]{0,40}?' + r'n' + r'[^a-z\s&]{0,40}?' + r'd' + r'[^a-z\s&]{0,40}?' + r'i' + r'[^a-z\s&]{0,40}?' + COLON + r'[^\s&]{0,40}?(?:ldap|rmi|dns|iiop)',
@@ -886,7 +948,7 @@ slot6 = top(*under(PATH,
 ))
 
 # ---------------- slot 7: wider SQL and XSS keywords (broad)
-slot7 = top(*under(WB,
+slot7 = top(*joined([WB, ANYQ],
   ANYQ + SPS + WB + r'(?:or|and|xor|having|union|order|group|select|like|rlike|regexp|div)' + r'(?=' + SP1 + r'|' + ANYQ + r'|\d|' + LP + r'|$)',
   ANYQ + SPS + r'(?:%2b|' + PIPE + PIPE + r'|--|' + HASH + r')',
   WB + r'(?:or|and|xor|not)' + SPP + r'[a-z0-9_' + "'" + r'"]{0,20}' + SPS + r'(?:' + EQ + r'|' + LT + r'|' + GT + r'|like' + WE + r')' + SPS + r'(?:' + ANYQ + r'|' + NUM + r'|' + LP + r')',
@@ -909,7 +971,7 @@ slot7 = top(*under(WB,
 ))
 
 # ---------------- slot 8: wider traversal, command, probe and encoding tricks (broad)
-slot8 = top(*under(WB,
+slot8 = top(*joined([WB, DOT],
   DOT + DOT + SL, SL + DOT + DOT + alt(SL, r'$', SP1, QM, r'&', SEMI), DOT + DOT + SEMI,
   r'%(?:25){0,3}00', r'%c0%(?:ae|af|2e|2f|5c|bc|be|a7|a2|80|8a)', r'%c1%(?:9c|1c|af|8e|81|bf|pc)', r'%e0%80%(?:ae|af|bc|be)', r'%f0%80%80', r'%u00[0-9a-f]{2}', r'%u(?:2215|2216|2024|ff0e|ff0f|ff1c|ff1e|02c2|2044|2025)',
   r'%25(?:2[0-9a-f]|3[0-9a-f]|5[bcdf]|7[bcde]|0[0-9a-f]|1[0-9a-f]|c[01]|e0|u00|25)',
