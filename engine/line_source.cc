@@ -15,6 +15,9 @@
 #ifdef __SSE2__
 #include <emmintrin.h>
 #endif
+#ifdef __x86_64__
+#include <immintrin.h>
+#endif
 
 namespace ostrel {
 namespace {
@@ -209,29 +212,103 @@ std::size_t LogStream::ReadCompressed(char* buffer, std::size_t size) {
   return size - out_left;
 }
 
-std::uint64_t CountLineFeeds(std::string_view text) {
+namespace {
+
+// The LF bytes of `blocks` blocks of 16 bytes from `p`, and whether one of them is
+// kEndOfFileByte. At most 255 blocks, so the per-byte counters cannot overflow.
+#ifdef __SSE2__
+std::uint64_t FeedsOfBlocks16(const char* p, std::size_t blocks, bool& end_byte) {
+  const __m128i newline = _mm_set1_epi8('\n');
+  const __m128i end_of_file = _mm_set1_epi8(kEndOfFileByte);
+  __m128i lanes = _mm_setzero_si128();
+  __m128i ends = _mm_setzero_si128();
+  for (std::size_t i = 0; i < blocks; ++i, p += 16) {
+    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    lanes = _mm_sub_epi8(lanes, _mm_cmpeq_epi8(block, newline));
+    ends = _mm_or_si128(ends, _mm_cmpeq_epi8(block, end_of_file));
+  }
+  end_byte = _mm_movemask_epi8(ends) != 0;
+  const __m128i sums = _mm_sad_epu8(lanes, _mm_setzero_si128());
+  return static_cast<std::uint64_t>(_mm_cvtsi128_si64(sums)) +
+         static_cast<std::uint64_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(sums, sums)));
+}
+#endif
+
+// The same for blocks of 32 bytes, on CPUs with AVX2 (most since 2013): the count takes
+// half the time of the 16-byte blocks.
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define OSTREL_HAVE_AVX2_COUNT 1
+__attribute__((target("avx2"))) std::uint64_t FeedsOfBlocks32(const char* p, std::size_t blocks,
+                                                              bool& end_byte) {
+  const __m256i newline = _mm256_set1_epi8('\n');
+  const __m256i end_of_file = _mm256_set1_epi8(kEndOfFileByte);
+  __m256i lanes = _mm256_setzero_si256();
+  __m256i ends = _mm256_setzero_si256();
+  for (std::size_t i = 0; i < blocks; ++i, p += 32) {
+    const __m256i block = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+    lanes = _mm256_sub_epi8(lanes, _mm256_cmpeq_epi8(block, newline));
+    ends = _mm256_or_si256(ends, _mm256_cmpeq_epi8(block, end_of_file));
+  }
+  end_byte = _mm256_movemask_epi8(ends) != 0;
+  const __m256i sums = _mm256_sad_epu8(lanes, _mm256_setzero_si256());
+  return static_cast<std::uint64_t>(_mm256_extract_epi64(sums, 0)) +
+         static_cast<std::uint64_t>(_mm256_extract_epi64(sums, 1)) +
+         static_cast<std::uint64_t>(_mm256_extract_epi64(sums, 2)) +
+         static_cast<std::uint64_t>(_mm256_extract_epi64(sums, 3));
+}
+#endif
+
+bool CpuHasAvx2() {
+#ifdef OSTREL_HAVE_AVX2_COUNT
+  return __builtin_cpu_supports("avx2");
+#else
+  return false;
+#endif
+}
+
+}  // namespace
+
+FeedCount CountFeedsBeforeEnd(std::string_view text) {
   const char* p = text.data();
   std::size_t left = text.size();
-  std::uint64_t count = 0;
-#ifdef __SSE2__
-  const __m128i newline = _mm_set1_epi8('\n');
-  while (left >= 16) {
-    // Up to 255 rounds fit the per-byte counters before they are summed.
-    const std::size_t rounds = std::min<std::size_t>(left / 16, 255);
-    __m128i lanes = _mm_setzero_si128();
-    for (std::size_t i = 0; i < rounds; ++i) {
-      const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-      lanes = _mm_sub_epi8(lanes, _mm_cmpeq_epi8(block, newline));
-      p += 16;
+  std::uint64_t feeds = 0;
+  // Whole rounds of blocks; a round that holds the end byte is counted again byte by byte
+  // up to it.
+  const auto round = [&](std::size_t block_size, auto&& count_blocks) -> bool {
+    while (left >= block_size) {
+      const std::size_t blocks = std::min<std::size_t>(left / block_size, 255);
+      bool end_byte = false;
+      const std::uint64_t counted = count_blocks(p, blocks, end_byte);
+      if (end_byte) return false;
+      feeds += counted;
+      p += blocks * block_size;
+      left -= blocks * block_size;
     }
-    left -= rounds * 16;
-    const __m128i sums = _mm_sad_epu8(lanes, _mm_setzero_si128());
-    count += static_cast<std::uint64_t>(_mm_cvtsi128_si64(sums)) +
-             static_cast<std::uint64_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(sums, sums)));
-  }
+    return true;
+  };
+  [[maybe_unused]] bool clean = true;
+#ifdef OSTREL_HAVE_AVX2_COUNT
+  if (CpuHasAvx2()) clean = round(32, FeedsOfBlocks32);
 #endif
-  for (; left > 0; --left, ++p) count += *p == '\n';
-  return count;
+#ifdef __SSE2__
+  if (clean) clean = round(16, FeedsOfBlocks16);
+#endif
+  for (; left > 0; --left, ++p) {
+    if (*p == kEndOfFileByte) return {feeds, static_cast<std::size_t>(p - text.data())};
+    feeds += *p == '\n';
+  }
+  return {feeds, std::string_view::npos};
+}
+
+std::uint64_t CountLineFeeds(std::string_view text) {
+  std::uint64_t feeds = 0;
+  // The end bytes mean nothing here: count past each of them.
+  for (;;) {
+    const FeedCount part = CountFeedsBeforeEnd(text);
+    feeds += part.feeds;
+    if (part.end_byte == std::string_view::npos) return feeds;
+    text.remove_prefix(part.end_byte + 1);
+  }
 }
 
 std::uint64_t CountLinesOfTail(std::string_view text) {
@@ -248,13 +325,12 @@ std::uint64_t CountFileLines(const std::filesystem::path& path) {
   for (;;) {
     std::size_t got = file.Read(buffer.get(), kCountBlockBytes);
     if (got == 0) break;
-    const void* end_byte = std::memchr(buffer.get(), kEndOfFileByte, got);
-    if (end_byte != nullptr) got = static_cast<const char*>(end_byte) - buffer.get();
-    if (got > 0) {
-      lines += CountLineFeeds({buffer.get(), got});
-      last = buffer[got - 1];
-    }
-    if (end_byte != nullptr) break;
+    const FeedCount counted = CountFeedsBeforeEnd({buffer.get(), got});
+    const bool ended = counted.end_byte != std::string_view::npos;
+    if (ended) got = counted.end_byte;
+    lines += counted.feeds;
+    if (got > 0) last = buffer[got - 1];
+    if (ended) break;
   }
   return lines + (last != '\n' ? 1 : 0);
 }

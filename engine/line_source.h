@@ -148,6 +148,14 @@ class ChunkReader {
 // The number of LF bytes in `text`, at memory speed.
 std::uint64_t CountLineFeeds(std::string_view text);
 
+// The LF bytes of `text` before its first kEndOfFileByte, and where that byte is (npos
+// when there is none): both found in one pass.
+struct FeedCount {
+  std::uint64_t feeds = 0;
+  std::size_t end_byte = std::string_view::npos;
+};
+FeedCount CountFeedsBeforeEnd(std::string_view text);
+
 // A line too long to hold; what() says so, without the file.
 class LineTooLongError : public std::runtime_error {
  public:

@@ -265,6 +265,27 @@ TEST_F(RunFileTest, GbkResultEncodesHeaderAndHits) {
                                           ApacheHit("8.8.8.8", Location(), "/?q=jndi:ldap")));
 }
 
+// The counting pass's one-pass count of LFs before the first 0x1A, across the sizes where
+// its 32- and 16-byte blocks and its rounds of 255 blocks begin and end.
+TEST(CountFeedsBeforeEndTest, AgreesWithCountingByteByByte) {
+  for (const std::size_t size : {0, 1, 15, 16, 17, 31, 32, 33, 64, 8159, 8160, 8161, 8192, 16421}) {
+    std::string text(size, 'a');
+    for (std::size_t i = 0; i < size; i += 1 + i % 7) text[i] = '\n';
+    for (const std::size_t end : {size, std::size_t{0}, size / 2, size > 0 ? size - 1 : 0}) {
+      std::string with_end = text;
+      if (end < size) with_end[end] = kEndOfFileByte;
+      const FeedCount counted = CountFeedsBeforeEnd(with_end);
+      const std::size_t stop = std::min(end, size);
+      EXPECT_EQ(counted.feeds, static_cast<std::uint64_t>(
+                                   std::count(with_end.begin(), with_end.begin() + stop, '\n')))
+          << size << " " << end;
+      EXPECT_EQ(counted.end_byte, end < size ? end : std::string_view::npos) << size << " " << end;
+      EXPECT_EQ(CountLineFeeds(with_end),
+                static_cast<std::uint64_t>(std::count(with_end.begin(), with_end.end(), '\n')));
+    }
+  }
+}
+
 // How lines end: LF or CR LF, a lone CR is dropped, 0x1A ends the file, a last line
 // without LF counts when it is not empty. The counting pass must agree with the analysis.
 struct LineEndCase {
