@@ -968,6 +968,14 @@ slot7 = top(*joined([WB, ANYQ],
   WB + r'(?:src|href|style|action|background|dynsrc|lowsrc|poster|codebase|archive|classid|content)' + SPS + EQ + SPS + ANYQ + r'?' + SPS + r'(?:javascript|vbscript|data|livescript)',
   WB + r'url' + SPS + LP + SPS + ANYQ + r'?' + SPS + r'(?:javascript|data|vbscript)', WB + r'expression' + SPS + LP,
   r'%26%23', r'&(?:lt|gt|quot|apos|amp);[a-z<]',
+  # a comparison of numbers or LIKE NULL as the whole value (=1=1, =1!=11, =42 like 42,
+  # =like null), a double and a single quote run together as the value; LIKE between
+  # parentheses, a PostgreSQL cast after a name (password::int), PHP's float that hangs
+  # its parser; one alternative behind one look-ahead, which every position pays for
+  alt(r'=' + alt(r'\d{1,10}' + alt(EQ, r'!=', r'%21%3d', LT + GT, SPP + r'like' + SPP) + r'\d{1,10}(?=&|\s|$)', r'like' + SPP + r'null' + WE,
+                 r'(?:"|%22)(?:\'|%27)(?=&|\s|$)', r'(?:\'|%27)(?:"|%22)(?=&|\s|$)'),
+      RP + SPS + r'like' + SPS + LP, r'(?:::(?<=[a-z_]::)|%3a%3a(?<=[a-z_]%3a%3a))(?:int|integer|bigint|text|varchar|numeric|regclass|bool)' + WE,
+      r'2\.225073858507201\d?e-308'),
 ))
 
 # ---------------- slot 8: wider traversal, command, probe and encoding tricks (broad)
