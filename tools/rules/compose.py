@@ -397,9 +397,10 @@ def inlined(pattern):
     return pattern
 
 
-def top(*alternatives):
+def top(*alternatives, outer=False):
     """One slot: its alternatives factored, each group of them behind a look-ahead on the
-    characters its matches start with."""
+    characters its matches start with; with `outer`, the groups that start with no letter
+    also behind one look-ahead on all their first characters."""
     groups, order = {}, []
     for alternative in alternatives:
         alternative = optimise(alternative)
@@ -423,7 +424,7 @@ def top(*alternatives):
             groups[guard] = []
             order.append(guard)
         groups[guard].append(alternative)
-    out = []
+    out, symbols, symbol_chars = [], [], set()
     for guard in order:
         members = groups[guard]
         if not guard:
@@ -431,8 +432,41 @@ def top(*alternatives):
         elif len(members) == 1 and re.match(r'[a-z0-9]', members[0]):
             out.append(members[0])  # a literal first character is its own guard
         else:
-            out.append(guard + (alt(*members) if len(members) > 1 else members[0]))
+            group = guard + (alt(*members) if len(members) > 1 else members[0])
+            chars = _start_chars(guard) if outer else None
+            if chars is not None and not chars & set('abcdefghijklmnopqrstuvwxyz'):
+                symbols.append(group)
+                symbol_chars |= chars
+            else:
+                out.append(group)
+    # The groups that start with no letter behind one more look-ahead on all their first
+    # characters: a position in a word then costs one look-ahead for all of them.
+    # (It costs runs of escapes one more look-ahead each: slots other than 3 then spend up
+    # to a fifth more on a megabyte of '%', of blanks or of '${'.)
+    if outer and len(symbols) > 2:
+        high = '\\x{80}-\\x{10ffff}' if '\x80' in symbol_chars else ''
+        ascii_chars = ''.join(_class_char(ord(c)) for c in sorted(symbol_chars) if c != '\x80')
+        out.append('(?=[' + ascii_chars + high + '])' + alt(*symbols))
+    else:
+        out.extend(symbols)
     return alt(*out)
+
+
+def _start_chars(guard):
+    """The ASCII characters a guard made by top() lets a match start with, or None when
+    that is more than its leading character class tells."""
+    m = re.match(r'\(\?=(\[(?:\\.|[^\]\\])*\])?(\|?%.*)?\)$', guard)
+    if not m or not (m.group(1) or m.group(2)):
+        return None
+    chars = set()
+    if m.group(1):
+        body = m.group(1).replace('\\x{80}-\\x{10ffff}', '')
+        chars = {chr(c) for c in range(128) if re.fullmatch(body, chr(c))}
+        if body != m.group(1):
+            chars.add('\x80')  # stands for every character from U+0080 on
+    if m.group(2):
+        chars.add('%')
+    return chars
 
 
 # ---------------- slot 1: SQL injection (compact)
@@ -705,7 +739,7 @@ slot3 = top(*joined([WB, SL, r'(?:' + EQ + SPS + r'|^' + SPSB + r')', STEP, DOT]
   INCLUDE_PARAM + EQ + SPS + r'(?:https?|ftps?)' + COLON + SL + SL + r'[^&\s]',
   INCLUDE_PARAM + r'(?:=|%3d)(?://|%2f%2f)[a-z0-9.-]{1,100}(?:/|%2f)[^&\s?]{0,100}?' + DOT + r'(?:php\d?|txt|inc|sh)' + alt(QM, r'&', r'\s', r'$'),
   SL + r'(?:web-inf|meta-inf)' + SL + r'?(?:web|classes|lib|config|' + DOT + r'|applicationcontext|struts|faces-config|jboss-web|weblogic|manifest|spring)',
-))
+), outer=True)
 
 # ---------------- slot 4: OS command injection and code execution (compact)
 CSEP = alt(SEMI, PIPE, BT, AMP + AMP, E('26'), r'&(?=' + SP1 + ')', DOL + LP, NL, r'\\[nr]', DOL + r'(?:\{ifs\}|ifs)')
