@@ -470,6 +470,9 @@ def _start_chars(guard):
 
 
 # ---------------- slot 1: SQL injection (compact)
+# A plus between blanks: the blanks (which a plus is one of) have taken it already, so it is
+# looked for behind them.
+PLUS_BLANK = r'(?<=\+|%2b)'
 # single steps of bounded repeats, as blocks: a repeat copies its group once per count
 NOT_Q = D('nq', r'(?:(?!' + Q + r')[^&\s])', called=True)
 NOT_FROM = D('nf', r'(?:(?!from)[^&\s])', called=True)
@@ -540,11 +543,14 @@ slot1 = top(*joined([WB, '=', Q, ANYQ, ANYQ + SPS],
       r'(?:' + LP + r')?' + ANYQ + r'[a-z0-9]{0,20}' + ANYQ + SQS + EQ + SQS + ANYQ,
   ),
   # quote-only fuzz: '-', "^", '&', '|'
-  r'(?:' + EQ + SPS + r'|^' + SPSB + r')' + ANYQ + SPS + alt('-', r'\^', STAR, PIPE, AMP, r'\+', '%2b', '/', '%2f') + SPS + ANYQ + r'(?=&|\s|$)',
+  r'(?:' + EQ + SPS + r'|^' + SPSB + r')' + ANYQ + SPS + alt('-', r'\^', STAR, PIPE, AMP, PLUS_BLANK, '/', '%2f') + SPS + ANYQ + r'(?=&|\s|$)',
   # a double quote closed and the rest commented out
   DQ + r'(?:' + SP1 + '|' + RP + r')*+(?:--(?:' + SP1 + r'|$|&|-)|%2d%2d|' + HASH + r'|/\*)',
   # stand-alone statements
   WB + r'select' + SQP + r'[a-z_]{1,40}' + SPS + LP,
+  # a sub-select opened by a parenthesis or joined by AND/OR, ended with the value:
+  # ) or (select password from users, 1 and select top 10 name from users --
+  WB + r'select(?<=[(+08]select)(?<=' + '|'.join(x + 'select' for x in (r'\(', '%28', r'\(%20', '%28%20', r'\(\+', r'%28\+', '[^a-z_]or%20', r'[^a-z_]or\+', '[^a-z_]and%20', r'[^a-z_]and\+')) + ')' + SQP + r'(?:top' + SQP + r'\d{1,6}' + SQP + r')?[a-z0-9_.*`\[\]@(),]{1,60}?' + SQP + r'from' + SQP + r'[a-z0-9_.`\[\]$]{1,60}' + alt(SQS + alt(RP, '--', HASH), r'$', r'&', r'(?=\s)'),
   WB + r'select' + SQP + r'(?=' + NOT_FROM + r'{0,100}?(?:' + COMMA + r'|' + LP + r'|' + AT + r'|' + ANYQ + r'|' + NUM + r'))[^&\s]{0,100}?' + SP1 + r'from' + SQP + r'[a-z0-9_.`\[\]]{1,60}' + SQP + r'(?:where|limit|order|group|union|having)' + WE,
   WB + r'load' + SPP + r'(?:data|xml)' + SPP + r'(?:local' + SPP + r')?infile' + WE,
   # nested SQL functions: ascii(substring(...)), length(version())
@@ -552,7 +558,7 @@ slot1 = top(*joined([WB, '=', Q, ANYQ, ANYQ + SPS],
   WB + r'(?:version|database|user|current_user|system_user|schema|connection_id|last_insert_id)' + SPS + LP + SPS + RP + SQS + alt(RP, COMMA, r'(?=&|\s|$)', r'--', HASH),
   # a quote, an operator and another quote: 'x'!='y', a' not rlike 'b, ' or '; UNION
   # SELECT right after a quote, nothing needed after it
-  ANYQ + SPS + alt(r'(?:not' + SPP + r')?' + alt(r'rlike', r'regexp', r'like', r'glob', r'!=', r'%21%3d', r'<>', r'%3c%3e', r'\^', r'%5e', r'%25', PIPE + r'(?:' + PIPE + r')?', r'(?:or|and|xor|div|mod)' + WE, EQ, LT + r'(?:' + EQ + GT + r'?|' + LT + r')?', GT + r'(?:' + EQ + r'|' + GT + r')?', STAR, AMP + AMP, r'%2b', r'sounds' + SPP + r'like' + WE) + SPS + ANYQ,
+  ANYQ + SPS + alt(r'(?:not' + SPP + r')?' + alt(r'rlike', r'regexp', r'like', r'glob', r'!=', r'%21%3d', r'<>', r'%3c%3e', r'\^', r'%5e', r'%25', PIPE + r'(?:' + PIPE + r')?', r'(?:or|and|xor|div|mod)' + WE, EQ, LT + r'(?:' + EQ + GT + r'?|' + LT + r')?', GT + r'(?:' + EQ + r'|' + GT + r')?', STAR, AMP + AMP, PLUS_BLANK, r'sounds' + SPP + r'like' + WE) + SPS + ANYQ,
                    WB + r'union' + SQPL + r'(?:(?:all|distinct)' + SQPL + r')?select' + WE),
   # a word closed by a quote and an SQL operator right after it (aa'like-'aa, asd"or!1,
   # aa'in (0), 1"or!(false)), or string arithmetic with the next quoted word (a' - 'b,
@@ -688,6 +694,9 @@ slot2 = top(*joined([WB, LT, ANYQ + SPS, LT + r'[a-z][a-z0-9:_-]{0,20}'],
 ))
 
 # ---------------- slot 3: path traversal, local and remote file inclusion (compact)
+# An escaped blank before an absolute path (cat+/etc/x). Not a raw one: the blank after the
+# method stands before the site's own paths (/home/about/, /tmp/upload.html).
+ESC_BLANK = r'(?:\+|%(?:20|09|0a|0b|0c|0d|a0|2b)|%u0020|%c2%a0)'
 STEP = '(?:' + DOT + '{2}(?:' + DOT + '{1,2}|' + SEMI + ')?' + SL + '{1,3})'
 TARGET = alt(
   r'etc' + SL + r'{0,3}(?:passwd|shadow|group|hosts|issue|motd|sudoers|crontab|fstab|profile|hostname|resolv\.conf|my\.cnf|mysql|httpd|apache2?|nginx|ssh|security|php|environment|init\.d|master\.passwd|pwd\.db|inittab|netrc|aliases)',
@@ -721,7 +730,7 @@ slot3 = top(*joined([WB, SL, r'(?:' + EQ + SPS + r'|^' + SPSB + r')', STEP, DOT]
   DOT + r'(?:php\d?|s?html?|jpe?g|png|gif|txt|ini|conf|cfg|xml|log|inc|asp|aspx|jsp|pl|cgi|sh|js|json|yml)' + r'(?:%00|%2500|\\x00|\\0)',
   SL + DOT + DOT + SEMI + SL,
   # absolute paths into system folders, as a value or after a separator, with or without %00
-  r'(?:(?:' + EQ + r'|' + SEMI + r'|' + PIPE + r')' + SPS + r'|^' + SPSB + r'|' + SP1 + r')' + SL + r'{1,3}(?:etc' + SL + r'[a-z]|proc' + SL + r'[a-z0-9]|sys' + SL + r'(?:class|kernel|devices|module|fs|power|block|bus|firmware)|var' + SL + r'(?:log|adm|mail|spool|run|lib|cache|backups|db)' + SL + r'|root' + SL + r'|home' + SL + r'[^&\s/]{1,30}' + SL + r'|usr' + SL + r'(?:local|bin|sbin|share|lib|src)' + SL + r'|opt' + SL + r'[a-z]|dev' + SL + r'(?:shm|tcp|udp|null|mem|kmem|fd)|boot' + SL + r'|srv' + SL + r'|tmp' + SL + r'|bin' + SL + r'[a-z]|sbin' + SL + r'[a-z])',
+  r'(?:(?:' + EQ + r'|' + SEMI + r'|' + PIPE + r')' + SPS + r'|^' + SPSB + r'|' + ESC_BLANK + r')' + SL + r'{1,3}(?:etc' + SL + r'[a-z]|proc' + SL + r'[a-z0-9]|sys' + SL + r'(?:class|kernel|devices|module|fs|power|block|bus|firmware)|var' + SL + r'(?:log|adm|mail|spool|run|lib|cache|backups|db)' + SL + r'|root' + SL + r'|home' + SL + r'[^&\s/]{1,30}' + SL + r'|usr' + SL + r'(?:local|bin|sbin|share|lib|src)' + SL + r'|opt' + SL + r'[a-z]|dev' + SL + r'(?:shm|tcp|udp|null|mem|kmem|fd)|boot' + SL + r'|srv' + SL + r'|tmp' + SL + r'|bin' + SL + r'[a-z]|sbin' + SL + r'[a-z])',
   SL + r'etc' + SL + r'{1,3}(?:passwd|shadow|group|gshadow|subuid|subgid|hosts|issue|motd|sudoers|crontab|fstab|hostname|resolv' + DOT + r'conf|master' + DOT + r'passwd|security' + SL + r'|mysql' + SL + r'|httpd' + SL + r'|apache2?' + SL + r'|nginx' + SL + r'|ssh' + SL + r'|php[0-9.]{0,4}' + SL + r'|shells|profile|bashrc|environment|inittab|exports|ld' + DOT + r'so|machine-id|os-release|lsb-release|redhat-release|debian_version|mtab|network|sysconfig|pam' + DOT + r'd|cron|init' + DOT + r'd|rc' + DOT + r'd|aliases|ftpusers|vsftpd|samba|ldap|krb5|openvpn|wireguard|docker|kubernetes|ssl' + SL + r'|pki' + SL + r'|x11|apt' + SL + r'|yum)',
   SL + r'(?:proc' + SL + r'(?:self|\d{1,7}|thread-self|version|cpuinfo|meminfo|mounts|net' + SL + r'|sched_debug|kallsyms|modules|partitions|interrupts|devices|filesystems|swaps|uptime|loadavg|stat\b|cmdline|environ|config' + DOT + r'gz|sys' + SL + r')|var' + SL + r'(?:log|adm)' + SL + r'[a-z]|' + DOT + r'ssh' + SL + r'(?:authorized_keys|id_[rde]|known_hosts|config)|' + DOT + r'(?:bash_history|zsh_history|mysql_history|psql_history|docker' + SL + r'|kube' + SL + r'|aws' + SL + r'credentials|netrc|pgpass|git-credentials))',
   # Windows drive paths to system folders, with backslashes in any encoding
@@ -743,9 +752,9 @@ slot3 = top(*joined([WB, SL, r'(?:' + EQ + SPS + r'|^' + SPSB + r')', STEP, DOT]
 
 # ---------------- slot 4: OS command injection and code execution (compact)
 CSEP = alt(SEMI, PIPE, BT, AMP + AMP, E('26'), r'&(?=' + SP1 + ')', DOL + LP, NL, r'\\[nr]', DOL + r'(?:\{ifs\}|ifs)')
-CMD_SOLO = r'(?:id|whoami|uname|ifconfig|ipconfig|netstat|systeminfo|tasklist|hostname|pwd|ls|dir|env|printenv|uptime|lsb_release|getmac|sysinfo|lastlog|lsmod|lsof|getuid|hashdump|klist|qwinsta|quser|net' + SPP + r'(?:user|localgroup|view|share|config|accounts|session|group|use)|netsh' + SPP + r'[a-z]{3,20}|ps' + SPP + r'(?:-?aux|-ef)|arp' + SPP + r'-a|route' + SPP + r'print|getent' + SPP + r'(?:passwd|shadow|group|hosts))'
+CMD_SOLO = r'(?:id|whoami|uname|ifconfig|ipconfig|netstat|systeminfo|tasklist|hostname|pwd|ls|dir|env|printenv|uptime|lsb_release|getmac|sysinfo|lastlog|lsmod|lsof|getuid|hashdump|klist|qwinsta|quser|net' + SPP + r'(?:user|localgroup|view|share|config|accounts|session|group|use)|netsh' + SPP + r'[a-z]{3,20}|ps' + SPP + r'(?:-?aux|-ef)|arp' + SPP + r'-a|route' + SPP + r'print|getent' + SPP + r'(?:passwd|shadow|group|hosts)|ver)'
 # called as one block: several rules of slots 4 and 8 name every command
-CMD_ARG = D('cma', r'(?:cat|more|less|head|tail|type|nl|tac|od|xxd|strings|grep|find|wget|curl|fetch|lwp-download|tftp|ftp|scp|rsync|nc|ncat|netcat|telnet|socat|bash|sh|zsh|ksh|csh|tcsh|dash|python[23]?|perl|ruby|php|node|lua|powershell|pwsh|cmd|cscript|wscript|mshta|rundll32|regsvr32|certutil|bitsadmin|wmic|msiexec|nslookup|ping|sleep|echo|printf|kill|killall|pkill|rm|mkdir|chmod|chown|chattr|touch|cp|mv|ln|tar|unzip|base64|useradd|adduser|passwd|crontab|nohup|sudo|su|busybox|xterm|timeout|expr|awk|sed|xargs|dig|traceroute|tracert|ssh|uname|ls|dir|id|cd|set|reg|sc|net|vssadmin|schtasks|whoami|ipconfig|ifconfig|netstat|netsh|tee|fold|base32|flock|cpulimit|rmt|visudo|cscli|pipx|ansible(?:-[a-z]{2,12})?|chef(?:-[a-z]{2,12})?|taskkill|bcdedit|iwr|iwmi|iex|irm|invoke-webrequest|invoke-expression|invoke-restmethod|invoke-wmimethod|start-process|new-object|lastlog|sysinfo)', called=True)
+CMD_ARG = D('cma', r'(?:cat|more|less|head|tail|type|nl|tac|od|xxd|strings|grep|find|wget|curl|fetch|lwp-download|tftp|ftp|scp|rsync|nc|ncat|netcat|telnet|socat|bash|sh|zsh|ksh|csh|tcsh|dash|python[23]?|perl|ruby|php|node|lua|powershell|pwsh|cmd|cscript|wscript|mshta|rundll32|regsvr32|certutil|bitsadmin|wmic|msiexec|nslookup|ping|sleep|echo|printf|kill|killall|pkill|rm|mkdir|chmod|chown|chattr|touch|cp|mv|ln|tar|unzip|base64|useradd|adduser|passwd|crontab|nohup|sudo|su|busybox|xterm|timeout|expr|awk|sed|xargs|dig|traceroute|tracert|ssh|uname|ls|dir|id|cd|set|reg|sc|net|vssadmin|schtasks|whoami|ipconfig|ifconfig|netstat|netsh|tee|fold|base32|flock|cpulimit|rmt|visudo|cscli|pipx|ansible(?:-[a-z]{2,12})?|chef(?:-[a-z]{2,12})?|taskkill|bcdedit|iwr|iwmi|iex|irm|invoke-webrequest|invoke-expression|invoke-restmethod|invoke-wmimethod|start-process|new-object|lastlog|sysinfo|icacls|findstr|attrib|cacls|takeown|robocopy|xcopy)', called=True)
 # A letter, maybe percent-escaped.
 LETTER = D('let', r'(?:[a-z]|%(?:6[1-9a-f]|7[0-9a]))', called=True)
 # Shell insertions that leave a word as it is: quotes, backslashes, empty expansions
@@ -782,9 +791,9 @@ PHPODD = alt(r'', r'(?:' + PHPSPACE + alt(PHPTAB, E('(?:0a|0d)'), r'[\n\r]') + r
 
 slot4 = top(*joined([WB, DOL, ANYQ, LP, PIPE, LT, BT, LB, SL],
   r'(?:' + WB + PIPE + r'|' + alt(SEMI, BT, AMP + AMP, E('26'), r'&(?=' + SP1 + ')', DOL + LP, NL, r'\\[nr]', DOL + r'(?:\{ifs\}|ifs)') + r')' + SPSB + CMD_SOLO + alt(SPS + alt(CSEP, r'$', r'&', DQ, Q, RP, r'%00', r'%23', GT), SP1, SPP + r'[-/a-z]'),
-  alt(SEMI, BT, AMP + AMP, DOL + LP, NL, PIPE) + SPSB + r'(?:echo|ping|nslookup|wget|curl|nc|ncat|bash|sh|powershell|cmd|whoami|uname|ifconfig|ipconfig|netstat|ls|dir|net)' + SPP + r'[a-z0-9_-]{1,30}' + alt(SP1, CSEP, r'$', r'&', DQ),
+  alt(SEMI, BT, AMP + AMP, DOL + LP, NL, PIPE) + SPSB + r'(?:echo|ping|nslookup|wget|curl|nc|ncat|bash|sh|powershell|cmd|whoami|uname|ifconfig|ipconfig|netstat|ls|dir|net)' + SPP + r'[a-z0-9_-]{1,30}' + alt(SP1, CSEP, r'$', r'&', DQ, GT),
   CSEP + SPSB + r'(?:sleep|ping|timeout)' + SPP + r'(?:-[a-z]' + SPP + r')?\d{1,6}(?![\d.])',
-  r'(?:' + alt(SEMI, PIPE, BT, AMP + AMP, DOL + LP, NL, r'&(?=' + SP1 + ')') + SPSB + r'|' + E('26') + r')' + CMD_ARG + r'(?:' + DOT + r'exe)?' + SPP + alt(r'-{1,2}[a-z]', SL + r'[a-z.~]', r'\.', r'~', r'[a-z]' + COLON, r'https?' + COLON, r'\d{1,3}\.\d', DOL, r'(?!http/)[a-z0-9_-]{0,30}[./][a-z0-9_./-]{1,60}' + alt(SP1, CSEP, r'$', SL, GT, r'&')),
+  r'(?:' + alt(SEMI, PIPE, BT, AMP + AMP, DOL + LP, NL, r'&(?=' + SP1 + ')') + SPSB + r'|' + E('26') + r')' + CMD_ARG + r'(?:' + DOT + r'exe)?' + SPP + alt(r'-{1,2}[a-z]', SL + r'[a-z.~]', r'\.', r'~', r'[a-z]' + COLON, r'https?' + COLON, r'\d{1,3}\.\d', DOL, r'[0-7]{3,4}' + SPP + r'[a-z/.]', SL + r'(?=' + SP1 + r'|$|&)', r'(?!http/)[a-z0-9_-]{0,30}[./][a-z0-9_./-]{1,60}' + alt(SP1, CSEP, r'$', SL, GT, r'&')),
   WB + r'dir' + SPP + r'[a-z]' + COLON + alt(SL, DQ, r'$', r'&', SP1, PIPE),
   WB + r'ping(?:' + DOT + r'exe)?' + SPP + r'(?:-[a-z]' + SPP + r'\d+' + SPP + r'){0,3}(?:\d{1,3}\.){3}\d{1,3}',
   WB + r'ping(?:' + DOT + r'exe)?' + SPP + r'-[nc]' + SPP + r'\d',
@@ -958,7 +967,7 @@ slot6 = top(*under(PATH,
   PATH + r'/adminer(?:-[0-9.]{1,10})?(?:-[a-z]{2,10})?' + DOT + r'php',
   PATH + r'/console' + alt(SL + r'(?:login|css|images|console' + DOT + 'portal|j_security_check|dashboard)', SL + r'?' + alt(SP1, QM, r'$')),
   PATH + r'/(?:manager' + SL + r'(?:html|text|status|jmxproxy)|host-manager|jmx-console|web-console|admin-console|invoker' + SL + r'|jolokia|hudson|jenkins' + SL + r'script|solr' + SL + r'admin|axis2?' + SL + r'(?:axis2-admin|adminservice|services' + SL + r'(?:version|listservices))|druid' + SL + r'(?:index|login)|nacos' + SL + r'v1' + SL + r'auth|h2-console|_ignition' + SL + r'execute-solution|telescope' + SL + r'requests|server-status|server-info|phpinfo' + DOT + r'php|info' + DOT + r'php|test' + DOT + r'php|cgi-bin' + SL + r'(?:php|test-cgi|printenv|bash|sh)|vendor' + SL + r'phpunit|eval-stdin' + DOT + 'php|wp-file-manager' + SL + r'lib' + SL + r'php' + SL + r'connector|wp-conflg' + DOT + r'php|wp_filemanager' + DOT + r'php|fckeditor' + SL + r'editor' + SL + r'filemanager' + SL + r'(?:connectors|browser|upload)|\+cscoe\+' + SL + r'files' + SL + r'file_list|tmunblock' + DOT + r'cgi|boaform|hnap1|gponform|setup' + DOT + r'cgi|tmui' + SL + r'|mgmt' + SL + r'tm' + SL + r'|remote' + SL + r'login|wls-wsat|_async|uddiexplorer|bea_wls|ws_utc|actuator|wp-admin' + SL + r'(?:install|setup-config)' + DOT + r'php|elmah' + DOT + 'axd|trace' + DOT + r'axd|cgi-bin' + SL + r'luci|hedwig' + DOT + r'cgi|phpunit|xxl-job-admin|seeyon' + SL + r'htmlofficeservlet|ecp' + SL + r'default\.flt|owa' + SL + r'auth' + SL + r'x\.js|autodiscover' + SL + r'autodiscover' + DOT + r'json|mifs' + SL + r'|dana-na' + SL + r'|vpns' + SL + r'|global-protect' + SL + r'login|ui' + SL + r'vropspluginui|cgi-bin' + SL + r'(?:admin|config|status)' + DOT + r'cgi)',
-  PATH + r'/(?:c99|c100|r57|r00t|b374k|indoxploit|filesman|phpspy|jspspy|aspxspy|webshell|shell|cmd|backdoor|spy|k8|xise|chopper|caidao|behinder|godzilla|antsword|tunnel|regeorg|neo-regeorg|tunna|sh3ll|hack|hacked|hacker|hax|priv8|bypass|symlink|sym|mini|up|upl|uploader|x|xx|xxx|a|aa|muma|dama|xiaoma|yijuhua|diaosi|conn|lol|0x|404|leaf|marijuana|wp-beta|ups|inject|fox|madspot|mad|pwn|pwned|owned|r0ot|gecko|wsoshell|simple-backdoor|cmdasp|cmdjsp|jspshell|aspshell|phpshell)' + DOT + r'(?:php|php3|php4|php5|php7|phtml|jsp|jspx|asp|aspx|asa|cer|ashx|asmx|cfm|cgi|pl)' + alt(SP1, QM, r'$', SL, r'&'),
+  PATH + r'/(?:c99|c100|r57|r00t|b374k|indoxploit|filesman|phpspy|jspspy|aspxspy|webshell|shell|cmd|backdoor|spy|k8|xise|chopper|caidao|behinder|godzilla|antsword|tunnel|regeorg|neo-regeorg|tunna|sh3ll|hack|hacked|hacker|hax|priv8|bypass|symlink|sym|mini|up|upl|uploader|x|xx|xxx|a|aa|sh|muma|dama|xiaoma|yijuhua|diaosi|conn|lol|0x|404|leaf|marijuana|wp-beta|ups|inject|fox|madspot|mad|pwn|pwned|owned|r0ot|gecko|wsoshell|simple-backdoor|cmdasp|cmdjsp|jspshell|aspshell|phpshell)' + DOT + r'(?:php|php3|php4|php5|php7|phtml|jsp|jspx|asp|aspx|asa|cer|ashx|asmx|cfm|cgi|pl)' + alt(SP1, QM, r'$', SL, r'&'),
   PATH + r'/(?:wso|shell|cmd|alfa)[a-z0-9._]{0,8}' + DOT + r'(?:php|php3|php4|php5|php7|phtml|jsp|jspx|asp|aspx|asa|cer|ashx|asmx|cfm|cgi|pl)' + alt(SP1, QM, r'$', SL, r'&'),
   PATH + r'/[0-9]{1,4}(?:\.|%2e)(?:php|php3|php4|php5|php7|phtml|jsp|jspx|asp|aspx|asa|cer|ashx|asmx|cfm|cgi|pl)' + alt(SP1, QM, r'$', SL, r'&'),
   PATH + r'\.(?:asp|aspx|asa|cer|cdx|php\d?|jsp)' + alt(SEMI, r'%3b') + r'[^/?\s]{0,40}?' + DOT + r'(?:jpe?g|gif|png|txt|html?|bmp|ico)',
@@ -969,9 +978,9 @@ slot6 = top(*under(PATH,
   PATH + r'/(?:alfa_data|alfacgiapi|alfa_shell|\.tmb|wso[0-9]{0,8}\.php|xleet|lufix|gel4y|moon\.php|marijuana|priv8|bypass\.php|indoxploit|xsec|0byte|tinyfilemanager|wp-filemanager|filemanager\.php|fm\.php|mini\.php|class-wp-page-[a-z0-9]{1,6}\.php|about\.php7)' + alt(SL, r'\.', SP1, QM, r'$'),
   PATH + r'/(?:docker-compose(?:\.[a-z]{1,12})?\.ya?ml|sftp-config\.json|appsettings(?:\.[a-z]{1,12})?\.json|parameters\.ya?ml|secrets?\.(?:json|ya?ml|txt)|credentials(?:\.json)?|id_[rd]sa|phpunit\.xml|local\.xml|settings\.local\.php|laravel\.log|debug\.log|error_log|wp-content/(?:errors?|debug|php_errors?)\.log|npm-debug\.log|\.env\.[a-z]{2,12}|config/database\.yml|app/etc/local\.xml|storage/logs/laravel\.log)' + alt(SP1, QM, r'$'),
   # web shells by name at any folder, with versions, spaces and suffixes
-  PATH + r'/(?:c99|c100|r57|wso|b374k|r00t|indoxploit|alfa|webadmin|phpspy|jspspy|aspxspy|antsword|behinder|godzilla|k8|sh3ll)[a-z0-9 ._()+%-]{0,30}?' + DOT + r'(?:php\d?|phtml|jsp|jspx|asp|aspx|asa|cer|ashx|cfm|pl|cgi)' + alt(SP1, QM, r'$', SL, r'&'),
-  PATH + r'/[a-z0-9_-]{0,20}(?:shell|webshell|backdoor)[a-z0-9 ._()+%-]{0,20}?' + DOT + r'(?:jsp|jspx|asp|aspx|asa|cer|ashx|php\d?|phtml|cfm|pl|cgi)' + alt(SP1, QM, r'$', SL, r'&'),
-  PATH + r'/cmd[a-z0-9_-]{0,12}' + DOT + r'(?:aspx?|jsp|jspx|php\d?|ashx|asa|cer|cfm)' + alt(SP1, QM, r'$', SL, r'&'),
+  PATH + r'/(?:c99|c100|r57|wso|b374k|r00t|indoxploit|alfa|webadmin|phpspy|jspspy|aspxspy|antsword|behinder|godzilla|k8|sh3ll|nstview|ctt_sh|zehir|phantasma|azrailphp|jsp-reverse|cmdjsp|cmdasp)[a-z0-9 ._()+%-]{0,30}?' + DOT + r'(?:php\d?|phtml|jsp|jspx|asp|aspx|asa|cer|ashx|cfm|pl|cgi)' + alt(SP1, QM, r'$', SL, r'&'),
+  PATH + r'/[a-z0-9 ._()+%-]{0,40}?(?:shell|webshell|backdoor)[a-z0-9 ._()+%\[\]-]{0,50}?' + DOT + r'(?:jsp|jspx|asp|aspx|asa|cer|ashx|php\d?|phtml|cfm|pl|cgi)' + alt(SP1, QM, r'$', SL, r'&'),
+  PATH + r'/(?:[a-z0-9]{1,12}[_-])?cmd[a-z0-9_.-]{0,12}?' + DOT + r'(?:aspx?|jsp|jspx|php\d?|ashx|asa|cer|cfm)' + alt(SP1, QM, r'$', SL, r'&'),
   r'autodiscover' + DOT + r'json' + QM + AT, r'/mapi/nspi', r'/ecp/[a-z0-9]{1,4}\.js',
   r'::\$data', PATH + r'\.(?:php\d?|phtml|jsp|aspx?)' + DOT + r'(?:jpe?g|gif|png)' + alt(SP1, QM, r'$'),
   r'[?&](?:cmd|exec|command|execute|shell|cmdline|run)' + EQ + SPS + r'(?:ls|dir|id|whoami|cat|uname|pwd|wget|curl|net' + SPP + r'user|echo|ipconfig|ifconfig|type|ping|cd|ps|netstat|systeminfo|tasklist|hostname|bash|sh|nc|powershell|cmd)' + alt(SP1, r'$', r'&', SEMI, PIPE, DQ, r'%00'),
@@ -998,7 +1007,7 @@ slot7 = top(*joined([WB, ANYQ],
   GT + SPS + LT, ANYQ + SPS + GT, r'\\u00[0-9a-f]{2}', r'\\x[0-9a-f]{2}',
   r'(?:(?<![a-z0-9_-])|(?<=%[0-9a-f]{2}))on[a-z]{3,30}' + SPS + EQ, WB + r'autofocus' + WE, 
   WB + r'(?:alert|prompt|confirm|eval|settimeout|setinterval|atob|btoa|unescape|escape|decodeuri|decodeuricomponent|fetch|xmlhttprequest|open|write|writeln|fromcharcode|execcommand|createelement|appendchild|insertadjacenthtml)' + SPS + LP,
-  WB + r'(?:document|window|location|navigator|localstorage|sessionstorage|history)' + SPS + DOT + SPS + r'[a-z]',
+  WB + r'(?:document|window|location|navigator|localstorage|sessionstorage|history)' + SPS + DOT + SPS + r'(?!(?:s?html?|php\d?|aspx?|jsp|cgi|pl|css|js|json|xml|txt|pdf|jpe?g|png|gif|svg|webp)(?:[?\s&;/]|%3f|$))[a-z]',
   WB + r'(?:src|href|style|action|background|dynsrc|lowsrc|poster|codebase|archive|classid|content)' + SPS + EQ + SPS + ANYQ + r'?' + SPS + r'(?:javascript|vbscript|data|livescript)',
   WB + r'url' + SPS + LP + SPS + ANYQ + r'?' + SPS + r'(?:javascript|data|vbscript)', WB + r'expression' + SPS + LP,
   r'%26%23', r'&(?:lt|gt|quot|apos|amp);[a-z<]',
