@@ -472,7 +472,7 @@ def _start_chars(guard):
 # ---------------- slot 1: SQL injection (compact)
 # A plus between blanks: the blanks (which a plus is one of) have taken it already, so it is
 # looked for behind them.
-PLUS_BLANK = r'(?<=\+|%2b)'
+PLUS_BLANK = r'(?<=[+b])(?<=\+|%2b)'
 # single steps of bounded repeats, as blocks: a repeat copies its group once per count
 NOT_Q = D('nq', r'(?:(?!' + Q + r')[^&\s])', called=True)
 NOT_FROM = D('nf', r'(?:(?!from)[^&\s])', called=True)
@@ -980,6 +980,9 @@ slot6 = top(*under(PATH,
   # web shells by name at any folder, with versions, spaces and suffixes
   PATH + r'/(?:c99|c100|r57|wso|b374k|r00t|indoxploit|alfa|webadmin|phpspy|jspspy|aspxspy|antsword|behinder|godzilla|k8|sh3ll|nstview|ctt_sh|zehir|phantasma|azrailphp|jsp-reverse|cmdjsp|cmdasp)[a-z0-9 ._()+%-]{0,30}?' + DOT + r'(?:php\d?|phtml|jsp|jspx|asp|aspx|asa|cer|ashx|cfm|pl|cgi)' + alt(SP1, QM, r'$', SL, r'&'),
   PATH + r'/[a-z0-9 ._()+%-]{0,40}?(?:shell|webshell|backdoor)[a-z0-9 ._()+%\[\]-]{0,50}?' + DOT + r'(?:jsp|jspx|asp|aspx|asa|cer|ashx|php\d?|phtml|cfm|pl|cgi)' + alt(SP1, QM, r'$', SL, r'&'),
+  # names that web-shell kits give themselves, anywhere in the file name: phpspy2014, aspmuma,
+  # bypass-waf-2015, php7.1_bypass, remview, icesword
+  PATH + r'/[a-z0-9 ._()+%-]{0,40}?(?:(?:php|jsp|asp|aspx|cyber|net|arabic)spy|spy(?:\d|jsp|asp|php)|muma|webshell|websh|backdoor|remview|remoteview|icesword|antak|ntdaddy|elmaliseker|t00ls|safe(?:%20|_|-)?mode(?:%20|_|-)?(?:breaker|bypass|exploit)|bypass(?:%20|[-_ ])?(?:waf|all|safedog|403|disable|df)|(?:php|waf|safemode|\d)[-_.]?bypass|[-_]bypass' + DOT + r'php)[a-z0-9 ._()+%\[\]-]{0,60}?' + DOT + r'(?:php\d?|phtml|jsp|jspx|asp|aspx|asa|cer|ashx|cfm|pl|cgi)' + alt(SP1, QM, r'$', SL, r'&'),
   PATH + r'/(?:[a-z0-9]{1,12}[_-])?cmd[a-z0-9_.-]{0,12}?' + DOT + r'(?:aspx?|jsp|jspx|php\d?|ashx|asa|cer|cfm)' + alt(SP1, QM, r'$', SL, r'&'),
   r'autodiscover' + DOT + r'json' + QM + AT, r'/mapi/nspi', r'/ecp/[a-z0-9]{1,4}\.js',
   r'::\$data', PATH + r'\.(?:php\d?|phtml|jsp|aspx?)' + DOT + r'(?:jpe?g|gif|png)' + alt(SP1, QM, r'$'),
