@@ -697,6 +697,7 @@ slot2 = top(*joined([WB, LT, ANYQ + SPS, LT + r'[a-z][a-z0-9:_-]{0,20}'],
 # An escaped blank before an absolute path (cat+/etc/x). Not a raw one: the blank after the
 # method stands before the site's own paths (/home/about/, /tmp/upload.html).
 ESC_BLANK = r'(?:\+|%(?:20|09|0a|0b|0c|0d|a0|2b)|%u0020|%c2%a0)'
+WEBINF = r'web-inf' + SL + r'(?:web' + DOT + r'xml|classes' + SL + r'|lib' + SL + r'|[a-z0-9_-]{1,30}' + DOT + r'(?:xml|properties))'
 STEP = '(?:' + DOT + '{2}(?:' + DOT + '{1,2}|' + SEMI + ')?' + SL + '{1,3})'
 TARGET = alt(
   r'etc' + SL + r'{0,3}(?:passwd|shadow|group|hosts|issue|motd|sudoers|crontab|fstab|profile|hostname|resolv\.conf|my\.cnf|mysql|httpd|apache2?|nginx|ssh|security|php|environment|init\.d|master\.passwd|pwd\.db|inittab|netrc|aliases)',
@@ -727,6 +728,9 @@ slot3 = top(*joined([WB, SL, r'(?:' + EQ + SPS + r'|^' + SPSB + r')', STEP, DOT]
   r'(?:' + EQ + SPS + r'|^' + SPSB + r')' + r'(?:https?|ftps?|smb)' + COLON + SL + SL + r'[^&\s"]{1,200}?(?:' + QM + r'|%00|%2500)(?:&|\s|$|"|' + QM + ')',
   r'(?:' + EQ + SPS + r'|^' + SPSB + r')' + r'(?:https?|ftps?)' + COLON + SL + SL + r'[^&\s"?]{1,200}?' + DOT + r'(?:txt|dat|inc)' + QM,
   r'(?:' + EQ + SPS + r'|^' + SPSB + r')' + r'(?:\\\\|%5c%5c|%255c%255c)[a-z0-9._-]{1,60}(?:\\|%5c|%255c)',
+  # a server's own private files named as the value: web-inf/web.xml, .htpasswd
+  r'(?:' + EQ + SPS + r'|^' + SPSB + r')' + SL + WEBINF, r'(?:' + EQ + SPS + r'|^' + SPSB + r')' + WEBINF,
+  r'(?:' + EQ + SPS + r'|^' + SPSB + r')' + SL + r'?' + DOT + r'ht(?:passwd|access|digest)' + WE,
   DOT + r'(?:php\d?|s?html?|jpe?g|png|gif|txt|ini|conf|cfg|xml|log|inc|asp|aspx|jsp|pl|cgi|sh|js|json|yml)' + r'(?:%00|%2500|\\x00|\\0)',
   SL + DOT + DOT + SEMI + SL,
   # absolute paths into system folders, as a value or after a separator, with or without %00
