@@ -888,7 +888,8 @@ slot4 = top(*joined([WB, DOL, ANYQ, LP, PIPE, LT, BT, LB, SL],
   # brackets called ([system][0](ls), (['system'])[0]('uname'))
   DOL + SPS + LB + r'[^&\s]{1,24}?' + RB + LP,
   r'(?:\[|%5b)' + SPS + r'(?:' + ANYQ + r')?(?:system|passthru|shell_exec|exec|popen|proc_open|pcntl_exec|assert)(?:' + ANYQ + r')?' + SPS + r'(?:\]|%5d)[^&=\s]{0,40}?' + LP,
-  WB + r'(?:get_defined_vars|curl_init|curl_exec|fsockopen|pfsockopen|stream_socket_client|ini_set|putenv|unserialize|preg_replace|array_map|array_filter|register_shutdown_function|ob_start|phpinfo|print_r|var_dump|var_export|scandir|assert_options|base64_decode|file_get_contents|readfile|fopen|fwrite|move_uploaded_file|include_once|require_once|str_rot13|strrev|gzdecode|hex2bin|posix_getpwuid|posix_setuid|symlink|dl|mail)' + SPS + LP,
+  WB + r'(?:include|require)' + SPS + LP + SPS + ANYQ + r'(?:https?|ftps?|php|data|expect|zip|phar)' + COLON + SL + SL,
+  WB + r'(?:get_defined_vars|curl_init|curl_exec|fsockopen|pfsockopen|stream_socket_client|ini_set|putenv|unserialize|preg_replace|array_map|array_filter|array_walk|array_reduce|usort|uasort|uksort|iterator_apply|register_shutdown_function|ob_start|phpinfo|print_r|var_dump|var_export|scandir|assert_options|base64_decode|file_get_contents|readfile|fopen|fwrite|move_uploaded_file|include_once|require_once|str_rot13|strrev|gzdecode|hex2bin|posix_getpwuid|posix_setuid|symlink|dl|mail)' + SPS + LP,
   # PHP serialised objects
   WB + r'[oc]' + COLON + r'\d{1,3}' + COLON + DQ + r'[a-z_\\][a-z0-9_\\]{0,60}' + DQ + COLON + r'\d{1,3}' + COLON + LB,
   r'invokefunction', r'think' + r'(?:\\\\|%5c|%255c|\\|/|%2f)' + r'app' , r'call_user_func_array',
