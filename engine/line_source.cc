@@ -266,20 +266,19 @@ bool CpuHasAvx2() {
 #endif
 }
 
-}  // namespace
-
-FeedCount CountFeedsBeforeEnd(std::string_view text) {
+// The LFs of `text`; with `stop_at_end`, only those before its first kEndOfFileByte, and
+// where that byte is. One pass either way: a round of blocks that holds the end byte is
+// counted again byte by byte up to it.
+FeedCount CountFeeds(std::string_view text, bool stop_at_end) {
   const char* p = text.data();
   std::size_t left = text.size();
   std::uint64_t feeds = 0;
-  // Whole rounds of blocks; a round that holds the end byte is counted again byte by byte
-  // up to it.
   const auto round = [&](std::size_t block_size, auto&& count_blocks) -> bool {
     while (left >= block_size) {
       const std::size_t blocks = std::min<std::size_t>(left / block_size, 255);
       bool end_byte = false;
       const std::uint64_t counted = count_blocks(p, blocks, end_byte);
-      if (end_byte) return false;
+      if (end_byte && stop_at_end) return false;
       feeds += counted;
       p += blocks * block_size;
       left -= blocks * block_size;
@@ -294,22 +293,19 @@ FeedCount CountFeedsBeforeEnd(std::string_view text) {
   if (clean) clean = round(16, FeedsOfBlocks16);
 #endif
   for (; left > 0; --left, ++p) {
-    if (*p == kEndOfFileByte) return {feeds, static_cast<std::size_t>(p - text.data())};
+    if (stop_at_end && *p == kEndOfFileByte) {
+      return {feeds, static_cast<std::size_t>(p - text.data())};
+    }
     feeds += *p == '\n';
   }
   return {feeds, std::string_view::npos};
 }
 
-std::uint64_t CountLineFeeds(std::string_view text) {
-  std::uint64_t feeds = 0;
-  // The end bytes mean nothing here: count past each of them.
-  for (;;) {
-    const FeedCount part = CountFeedsBeforeEnd(text);
-    feeds += part.feeds;
-    if (part.end_byte == std::string_view::npos) return feeds;
-    text.remove_prefix(part.end_byte + 1);
-  }
-}
+}  // namespace
+
+FeedCount CountFeedsBeforeEnd(std::string_view text) { return CountFeeds(text, true); }
+
+std::uint64_t CountLineFeeds(std::string_view text) { return CountFeeds(text, false).feeds; }
 
 std::uint64_t CountLinesOfTail(std::string_view text) {
   const std::uint64_t feeds = CountLineFeeds(text);
