@@ -11,46 +11,70 @@ namespace ostrel {
 
 // The rule verdicts of recent subjects. Logs repeat the same methods, queries and requests
 // over and over, and within a run a subject's verdict never changes, so a repeated subject
-// skips its pattern matches. A fixed table of inline entries: no allocation after
-// construction, constant memory (about 0.5 MB), a newer subject replaces an older one in
-// its entry.
+// skips its pattern matches. kSets sets of kWays entries, the least recently used of a set
+// replaced; the hashes and verdicts lie apart from the texts, so that a look-up that finds
+// nothing reads one line of a small table. No allocation after construction, constant
+// memory.
+template <std::size_t kSets, std::size_t kWays, std::size_t kMaxSubject>
 class VerdictMemo {
- public:
-  static constexpr std::size_t kEntries = 4096;  // a power of two
-  static constexpr std::size_t kMaxSubject = 115;
+  static_assert((kSets & (kSets - 1)) == 0, "the set count is a power of two");
+  static_assert(kMaxSubject <= 255, "entry sizes are stored in one byte");
 
-  VerdictMemo() : entries_(std::make_unique<Entry[]>(kEntries)) {}
+ public:
+  VerdictMemo()
+      : tags_(std::make_unique<Tag[]>(kSets * kWays)),
+        texts_(std::make_unique<char[]>(kSets * kWays * kStride)) {}
 
   static bool Fits(std::string_view subject) { return subject.size() <= kMaxSubject; }
 
-  // Starts loading the entry of `hash` into the cache, so the look-up that follows a few
-  // steps later finds it there: a table this size lives mostly outside the nearest caches.
-  void Prefetch(std::size_t hash) const {
-    const Entry* entry = &entries_[hash & (kEntries - 1)];
-    __builtin_prefetch(entry);
-    __builtin_prefetch(reinterpret_cast<const char*>(entry) + 64);
+  // Starts loading the tags of `hash`'s set into the cache, so the look-up that follows a
+  // few steps later finds them there; with `text`, the text of the set's first entry too.
+  void Prefetch(std::size_t hash, bool text) const {
+    const std::size_t set = hash & (kSets - 1);
+    __builtin_prefetch(&tags_[set * kWays]);
+    if (!text) return;
+    const char* entry = TextOf(set * kWays);
+    for (std::size_t offset = 0; offset < kStride; offset += 64) {
+      __builtin_prefetch(entry + offset);
+    }
   }
 
   // The remembered verdict of `subject`, if any. Precondition: Fits(subject).
-  std::optional<RuleVerdict> Find(std::string_view subject, std::size_t hash) const {
-    const Entry& entry = entries_[hash & (kEntries - 1)];
-    if (!entry.used || entry.hash != hash || entry.size != subject.size() ||
-        (!subject.empty() && std::memcmp(entry.text, subject.data(), subject.size()) != 0)) {
-      return std::nullopt;
+  std::optional<RuleVerdict> Find(std::string_view subject, std::size_t hash) {
+    const std::size_t first = (hash & (kSets - 1)) * kWays;
+    for (std::size_t index = first; index < first + kWays; ++index) {
+      const Tag& tag = tags_[index];
+      if (!tag.used || tag.hash != hash || tag.size != subject.size() ||
+          (!subject.empty() && std::memcmp(TextOf(index), subject.data(), subject.size()) != 0)) {
+        continue;
+      }
+      MarkRecent(first, index);
+      return RuleVerdict{tag.outcome, tag.slot, tag.patterns_run};
     }
-    return RuleVerdict{entry.outcome, entry.slot};
+    return std::nullopt;
   }
 
   // Precondition: Fits(subject).
   void Store(std::string_view subject, std::size_t hash, RuleVerdict verdict) {
-    Entry& entry = entries_[hash & (kEntries - 1)];
-    entry.used = true;
-    entry.outcome = verdict.outcome;
-    entry.slot = static_cast<std::uint16_t>(verdict.slot);
-    entry.hash = hash;
-    entry.size = static_cast<std::uint8_t>(subject.size());
+    const std::size_t first = (hash & (kSets - 1)) * kWays;
+    std::size_t index = first;
+    for (std::size_t way = first; way < first + kWays; ++way) {
+      if (!tags_[way].used) {
+        index = way;
+        break;
+      }
+      if (!tags_[way].recent) index = way;
+    }
+    Tag& tag = tags_[index];
+    tag.used = true;
+    tag.outcome = verdict.outcome;
+    tag.patterns_run = verdict.patterns_run;
+    tag.slot = static_cast<std::uint16_t>(verdict.slot);
+    tag.hash = hash;
+    tag.size = static_cast<std::uint8_t>(subject.size());
     // An empty view may have no data pointer, which memcpy must not be given.
-    if (!subject.empty()) std::memcpy(entry.text, subject.data(), subject.size());
+    if (!subject.empty()) std::memcpy(TextOf(index), subject.data(), subject.size());
+    MarkRecent(first, index);
   }
 
   static bool Keeps(RuleVerdict verdict) {
@@ -58,20 +82,39 @@ class VerdictMemo {
   }
 
  private:
-  // Two cache lines, the first holding everything a miss looks at.
-  struct alignas(64) Entry {
+  struct Tag {
     std::size_t hash = 0;
     std::uint16_t slot = 0;
     RuleOutcome outcome = RuleOutcome::kNoMatch;
     std::uint8_t size = 0;
     bool used = false;
-    char text[kMaxSubject];
+    bool recent = false;  // the entry of its set used last
+    bool patterns_run = false;
   };
-  static_assert(sizeof(Entry) == 128, "an entry fills two cache lines");
-  static_assert(kMaxSubject <= 255, "entry sizes are stored in one byte");
+  static_assert(sizeof(Tag) == 16, "four tags fill a cache line");
 
-  std::unique_ptr<Entry[]> entries_;
+  // Each text starts a cache line.
+  static constexpr std::size_t kStride = (kMaxSubject + 63) / 64 * 64;
+
+  char* TextOf(std::size_t index) const { return &texts_[index * kStride]; }
+
+  void MarkRecent(std::size_t first, std::size_t index) {
+    if constexpr (kWays > 1) {
+      for (std::size_t way = first; way < first + kWays; ++way) tags_[way].recent = way == index;
+    }
+  }
+
+  std::unique_ptr<Tag[]> tags_;
+  std::unique_ptr<char[]> texts_;
 };
+
+// Verdicts the literal gate gave alone: most subjects, each cheap to test again, so one
+// entry per set is enough.
+class GateMemo : public VerdictMemo<4096, 1, 128> {};
+// Verdicts that took pattern matches (every hit among them): few subjects, but each costs
+// microseconds, so they are kept apart where the many cheap ones cannot push them out, and
+// longer ones are kept too.
+class PatternMemo : public VerdictMemo<2048, 2, 255> {};
 
 namespace {
 
@@ -140,7 +183,8 @@ HitDecider::HitDecider(const RunOptions& options, const CompiledRuleSet& rules)
       status_200_only_(options.status_200_only),
       rules_(&rules),
       scratch_(std::make_unique<RuleScratch>(rules.MakeScratch())),
-      memo_(std::make_unique<VerdictMemo>()) {}
+      gate_memo_(std::make_unique<GateMemo>()),
+      pattern_memo_(std::make_unique<PatternMemo>()) {}
 
 bool HasStaticResourceName(std::string_view subject) noexcept {
   for (std::size_t dot = subject.find('.'); dot != std::string_view::npos;
@@ -177,9 +221,12 @@ HitDecider::HitDecider(HitDecider&&) noexcept = default;
 HitDecider& HitDecider::operator=(HitDecider&&) noexcept = default;
 
 HitVerdict HitDecider::Decide(const TLogLine& line) {
-  // The memo entry of SubjectA is fetched while the filters look at the line.
+  // The memo entries of SubjectA are fetched while the filters look at the line.
   const MemoKey key_a = KeyOf(line.SubjectA);
-  if (key_a.memorable) memo_->Prefetch(key_a.hash);
+  if (key_a.memorable) {
+    if (GateMemo::Fits(line.SubjectA)) gate_memo_->Prefetch(key_a.hash, true);
+    pattern_memo_->Prefetch(key_a.hash, false);
+  }
   if (drop_static_ && HasStaticResourceName(line.SubjectA)) {
     return HitVerdict{LineFate::kStaticDropped};
   }
@@ -200,20 +247,31 @@ HitVerdict HitDecider::Decide(const TLogLine& line) {
 }
 
 HitDecider::MemoKey HitDecider::KeyOf(std::string_view subject) {
-  if (!VerdictMemo::Fits(subject)) return MemoKey{};
+  if (!PatternMemo::Fits(subject)) return MemoKey{};
   return MemoKey{true, SubjectHash(subject)};
 }
 
 RuleVerdict HitDecider::TestRules(std::string_view subject, MemoKey key) {
+  const bool gate_memorable = key.memorable && GateMemo::Fits(subject);
+  if (gate_memorable) {
+    if (const std::optional<RuleVerdict> verdict = gate_memo_->Find(subject, key.hash)) {
+      return *verdict;
+    }
+  }
   if (key.memorable) {
-    if (const std::optional<RuleVerdict> verdict = memo_->Find(subject, key.hash)) {
+    if (const std::optional<RuleVerdict> verdict = pattern_memo_->Find(subject, key.hash)) {
       return *verdict;
     }
   }
   const RuleVerdict verdict = rules_->Test(subject, *scratch_);
   // Only a verdict reached without an error is remembered, so a slot that does not compile
   // raises its error again for the same subject; and only one whose slot fits an entry.
-  if (key.memorable && VerdictMemo::Keeps(verdict)) memo_->Store(subject, key.hash, verdict);
+  if (!key.memorable || !PatternMemo::Keeps(verdict)) return verdict;
+  if (verdict.patterns_run) {
+    pattern_memo_->Store(subject, key.hash, verdict);
+  } else if (gate_memorable) {
+    gate_memo_->Store(subject, key.hash, verdict);
+  }
   return verdict;
 }
 

@@ -11,7 +11,8 @@
 
 namespace ostrel {
 
-class VerdictMemo;
+class GateMemo;
+class PatternMemo;
 
 // The plain static-resource pattern: pictures, Flash files and (only where a space
 // follows) style sheets, anywhere in the subject.
@@ -78,7 +79,8 @@ class HitDecider {
   bool status_200_only_;
   const CompiledRuleSet* rules_;
   std::unique_ptr<RuleScratch> scratch_;
-  std::unique_ptr<VerdictMemo> memo_;  // rule verdicts of recent short subjects
+  std::unique_ptr<GateMemo> gate_memo_;        // recent verdicts of the literal gate alone
+  std::unique_ptr<PatternMemo> pattern_memo_;  // recent verdicts that took pattern matches
 };
 
 }  // namespace ostrel

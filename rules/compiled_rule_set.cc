@@ -176,15 +176,17 @@ RuleVerdict CompiledRuleSet::Test(std::string_view subject, RuleScratch& scratch
     }
   }
   bool limited = false;
+  bool patterns_run = false;
   for (std::size_t index = 0; index < slot_count_; ++index) {
     // A slot whose required literals are all absent cannot match. Slots from 32 on are not
     // gated.
     if (index < 32 && ((candidates >> index) & 1U) == 0) continue;
     const Slot& slot = Compiled(index);
+    patterns_run = true;
     switch (pcre2::MatchOnce(slot.code.get(), slot.jit, subject, state.data.get(),
                              state.context.get())) {
       case pcre2::Outcome::kMatch:
-        return RuleVerdict{RuleOutcome::kMatch, index};
+        return RuleVerdict{RuleOutcome::kMatch, index, true};
       case pcre2::Outcome::kLimit:
         limited = true;
         break;
@@ -192,7 +194,7 @@ RuleVerdict CompiledRuleSet::Test(std::string_view subject, RuleScratch& scratch
         break;
     }
   }
-  return RuleVerdict{limited ? RuleOutcome::kLimit : RuleOutcome::kNoMatch, 0};
+  return RuleVerdict{limited ? RuleOutcome::kLimit : RuleOutcome::kNoMatch, 0, patterns_run};
 }
 
 }  // namespace ostrel

@@ -27,7 +27,8 @@ enum class RuleOutcome : std::uint8_t {
 
 struct RuleVerdict {
   RuleOutcome outcome = RuleOutcome::kNoMatch;
-  std::size_t slot = 0;  // for kMatch: the 0-based index of the first slot that matched
+  std::size_t slot = 0;       // for kMatch: the 0-based index of the first slot that matched
+  bool patterns_run = false;  // false when the literal gate alone gave the answer
   bool matched() const { return outcome == RuleOutcome::kMatch; }
 };
 
