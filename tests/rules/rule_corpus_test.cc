@@ -177,7 +177,7 @@ void CheckCorpus(const CorpusCase& c, const std::filesystem::path& folder) {
 // Floors just below what the sets reached when the rules were last changed (see
 // docs/rules.md): {all attacks, lowest category, highest benign share}, compact then broad.
 constexpr CorpusCase kOwnCorpora[] = {
-    {"train", "train_attacks.tsv", "train_benign.tsv", {91.5, 70.0, 0.0}, {94.0, 75.0, 0.25}},
+    {"train", "train_attacks.tsv", "train_benign.tsv", {91.9, 70.0, 0.0}, {94.3, 75.0, 0.25}},
     {"dev", "dev_attacks.tsv", "dev_benign.tsv", {86.4, 47.0, 0.0}, {90.5, 73.0, 0.5}},
     {"own", "attacks.tsv", "benign.tsv", {99.5, 99.0, 0.0}, {99.5, 99.0, 0.4}},
 };

@@ -659,7 +659,7 @@ slot2 = top(*joined([WB, LT, ANYQ + SPS, LT + r'[a-z][a-z0-9:_-]{0,20}'],
   LT + r'[a-z][a-z0-9:_-]{0,20}' + alt(SP1, SL, DQ, Q) + r'[^<>]{0,200}?' + WB + r'on' + EVENTS + SPS + EQ,
   alt(SP1, ANYQ, SL, SEMI, r'\?') + r'on' + EVENTS + SPS + EQ + r'[^&]{0,40}?(?:alert|prompt|confirm|eval|javascript|document|window|location|fetch|import|top|this|self|parent|string\.|atob|\[|' + LP + '|' + BT + ')',
   LT + SPS + r'(?:img|image|input|video|audio|source|a|table|td|div|embed|iframe|frame|body|bgsound|link|base|meta|br|layer|object|isindex|style)' + WE + r'[^<>]{0,200}?' + alt('src', 'href', 'background', 'dynsrc', 'lowsrc', 'action', 'formaction', 'data', 'style', 'content', 'xlink:href', 'srcdoc', 'values', 'from', 'to', 'by') + SPS + EQ,
-  WB + alt(obf('javascript'), 'vbscript', 'livescript', 'mocha', 'ecmascript') + OBF + r'{0,3}' + COLON,
+  WB + alt(obf('javascript'), obf('vbscript'), 'livescript', 'mocha', 'ecmascript') + OBF + r'{0,3}' + COLON,
   WB + r'data' + SPS + COLON + SPS + r'(?:text' + SL + r'(?:html|javascript|xml|vbscript)|image' + SL + r'svg|application' + SL + r'(?:x-)?(?:javascript|xhtml|ecmascript|x-shockwave))',
   WB + r'expression' + SPS + LP + r'[^&]{0,80}?' + RP, r'-moz-binding', WB + r'behavior' + SPS + COLON + SPS + r'url',
   WB + r'(?:alert|prompt|confirm|msgbox|execscript)' + SPS + alt(LP, BT),
@@ -682,7 +682,7 @@ slot2 = top(*joined([WB, LT, ANYQ + SPS, LT + r'[a-z][a-z0-9:_-]{0,20}'],
   LP + BANG + r'(?:\[|%5b)(?:\]|%5d)' + alt(r'\+', '%2b'), r'(?:\[|%5b)(?:\]|%5d)' + alt(r'\[', '%5b') + LP + BANG,
   WB + r'(?:window|self|top|parent|this|globalthis|frames|document)' + SPS + r'(?:\[|%5b)' + SPS + alt(ANYQ, r'/\*', r'%2f%2a', BT),
   DOT + SPS + r'(?:call|apply|bind|map|sort)' + SPS + BT, WB + r'new' + SPP + r'function' + SPS + LP,
-  LT + r'[a-z]{1,10}' + COLON + r'(?:vmlframe|script|stylesheet|svg|iframe|frame|object|embed|applet|import)' + WE, WB + r'ev' + COLON + r'(?:event|handler)' + SPS + EQ,
+  LT + r'[a-z]{1,10}+' + SPS + COLON + SPS + r'(?:vmlframe|script|stylesheet|svg|iframe|frame|object|embed|applet|import)' + WE, WB + r'ev' + COLON + r'(?:event|handler)' + SPS + EQ,
   # any on* handler inside a tag
   LT + r'[a-z][a-z0-9:_-]{0,20}' + alt(SP1, SL, DQ, Q) + r'[^<>]{0,200}?' + WB + r'on[a-z]{3,30}' + SPS + EQ,
   LT + r'(?:set|animate|animatemotion|animatetransform|discard|feimage|use|image|foreignobject|details|dialog|picture|source|track|video|audio)' + SP1 + r'[^<>]{0,200}?(?:attributename|href|xlink:href|values|to|from|open|src)' + SPS + EQ,
@@ -851,7 +851,7 @@ slot4 = top(*joined([WB, DOL, ANYQ, LP, PIPE, LT, BT, LB, SL],
   # a pipe into a shell at the end (| rev | sh)
   PIPE + SPS + r'(?:ba|z|k|da)?sh(?=&|\s|$)',
   # a bare command as a parameter value
-  r'(?:[?&]|^)(?!(?:q|s|k|wd|kw|query|search|keywords?|term|text|tags?|title|body|comment|message)' + EQ + r')[^=&\s]{1,40}' + EQ + SPS + alt(r'whoami|ifconfig|ipconfig|systeminfo|sysinfo|netstat|tasklist|lastlog|getmac|lsb_release|printenv', r'uname' + SPP + r'-[a-z]{1,4}', r'net' + SPP + r'(?:view|user|users|localgroup|share|config|accounts|session|use|start)', r'netsh' + SPP + r'[a-z]{3,20}', r'ls' + SPP + r'-[a-z]{1,6}', r'(?:cat|type|more|head|tail)' + SPP + r'(?:' + SL + r'|' + PCT + r')[a-z]', r'ps' + SPP + r'-?(?:aux|ef)', r'id' + SPS + alt(SEMI, PIPE)) + r'(?:' + SPP + r'(?:' + SL + r'|-)[a-z0-9._/-]{0,60})?(?=&|\s|$)',
+  r'(?:[?&]|^)(?!(?:q|s|k|wd|kw|query|search|keywords?|term|text|tags?|title|body|comment|message)' + EQ + r')[^=&\s]{1,40}' + EQ + SPS + alt(r'whoami|ifconfig|ipconfig|systeminfo|sysinfo|netstat|tasklist|lastlog|getmac|lsb_release|printenv', r'uname' + SPP + r'-[a-z]{1,4}', r'net' + SPP + r'(?:view|user|users|localgroup|share|config|accounts|session|use|start)', r'netsh' + SPP + r'[a-z]{3,20}', r'ls' + SPP + r'-[a-z]{1,6}', r'(?:cat|type|more|head|tail)' + SPP + r'(?:' + SL + r'|' + PCT + r')[a-z]', r'ps' + SPP + r'-?(?:aux|ef)', r'id' + SPS + alt(SEMI, PIPE)) + r'(?:' + SPP + r'(?:' + SL + r'|-)[a-z0-9._/-]{0,60})?(?=&|\s|$|' + SEMI + r'|' + PIPE + r')',
   # Windows: environment variables, registry paths, FOR and IF (the command interpreter's
   # variable is written with its p as a class, which matches the same)
   PCT + r'(?:systemroot|windir|coms[p]ec|systemdrive|programfiles|programdata|appdata|localappdata|userprofile|allusersprofile|homedrive|homepath|computername|public|temp|tmp)' + PCT,
@@ -871,10 +871,13 @@ slot4 = top(*joined([WB, DOL, ANYQ, LP, PIPE, LT, BT, LB, SL],
   # a command of any name with a flag after a separator: ;cpulimit -l, |rmt --version;
   # or a command that needs no flag, as the rest of the value or before one: ;top, |htop,
   # ;at 2:00 "echo
-  alt(SEMI, PIPE, AMP + AMP, BT, DOL + LP, NL, r'\\[nr]') + SPSB + alt(
+  # the named ones behind an escaped ampersand too (%26bcdboot /r), but not words that a
+  # name or a search puts after one (black%26top)
+  alt(alt(SEMI, PIPE, AMP + AMP, BT, DOL + LP, NL, r'\\[nr]') + SPSB + alt(
       r'(?:' + ANYQ + r')?[a-z][a-z0-9_.-]{1,24}(?:' + ANYQ + r')?' + SPP + r'-{1,2}[a-z]',
       r'(?:ssh-copy-id|rmt-[a-z]{2,8})' + WE,
       r'(?:top|htop|aptitude|shutdown|reboot|visudo|strace|ltrace|nohup|bcdboot|bcdedit|at' + SPP + r'\d{1,2}' + COLON + r'\d\d)' + alt(SPS + alt(SEMI, PIPE, BT, RP, r'%00', ANYQ), r'&', r'(?=\s)', r'$', SPP + alt(r'/[a-z]', LT, GT))),
+      E('26') + SPSB + r'(?:aptitude|shutdown|reboot|visudo|strace|ltrace|nohup|bcdboot|bcdedit)' + alt(SPS + alt(SEMI, PIPE, BT, r'%00', ANYQ), r'&', r'(?=\s)', r'$', SPS + alt(SL + r'[a-z]', LT, GT))),
   alt(SEMI, PIPE, AMP + AMP, NL) + SPSB + DOL + r'[a-z0-9_]{1,10}' + SPP + CMD_ARG + WE,
   WB + r'time' + alt(SEMI, SPP + r'(?:curl|wget|ifconfig|whoami|who|sh|bash|nc|python[23]?|perl|id|cat|ls|uname|ping)' + WE),
   r'[a-z](?:' + Q + Q + r'|' + DQ + DQ + r')[a-z]{1,10}' + SPP + r'[a-z-]',
