@@ -793,6 +793,9 @@ PHPSPACE = r'(?:%20|\+| )*+'
 PHPTAB = alt(E('(?:09|0b|0c)'), r'[\t\x0b\x0c]', r'(?:/|%2f)(?:\*|%2a)[^&\s]{0,30}?(?:\*|%2a)(?:/|%2f)', PHPCOMMENT)
 PHPODD = alt(r'', r'(?:' + PHPSPACE + alt(PHPTAB, E('(?:0a|0d)'), r'[\n\r]') + r')++' + PHPSPACE)
 
+# Commands that need no flag and are no ordinary words after an escaped ampersand.
+FLAGLESS = r'aptitude|shutdown|reboot|visudo|strace|ltrace|nohup|bcdboot|bcdedit'
+
 slot4 = top(*joined([WB, DOL, ANYQ, LP, PIPE, LT, BT, LB, SL],
   r'(?:' + WB + PIPE + r'|' + alt(SEMI, BT, AMP + AMP, E('26'), r'&(?=' + SP1 + ')', DOL + LP, NL, r'\\[nr]', DOL + r'(?:\{ifs\}|ifs)') + r')' + SPSB + CMD_SOLO + alt(SPS + alt(CSEP, r'$', r'&', DQ, Q, RP, r'%00', r'%23', GT), SP1, SPP + r'[-/a-z]'),
   alt(SEMI, BT, AMP + AMP, DOL + LP, NL, PIPE) + SPSB + r'(?:echo|ping|nslookup|wget|curl|nc|ncat|bash|sh|powershell|cmd|whoami|uname|ifconfig|ipconfig|netstat|ls|dir|net)' + SPP + r'[a-z0-9_-]{1,30}' + alt(SP1, CSEP, r'$', r'&', DQ, GT),
@@ -876,8 +879,8 @@ slot4 = top(*joined([WB, DOL, ANYQ, LP, PIPE, LT, BT, LB, SL],
   alt(alt(SEMI, PIPE, AMP + AMP, BT, DOL + LP, NL, r'\\[nr]') + SPSB + alt(
       r'(?:' + ANYQ + r')?[a-z][a-z0-9_.-]{1,24}(?:' + ANYQ + r')?' + SPP + r'-{1,2}[a-z]',
       r'(?:ssh-copy-id|rmt-[a-z]{2,8})' + WE,
-      r'(?:top|htop|aptitude|shutdown|reboot|visudo|strace|ltrace|nohup|bcdboot|bcdedit|at' + SPP + r'\d{1,2}' + COLON + r'\d\d)' + alt(SPS + alt(SEMI, PIPE, BT, RP, r'%00', ANYQ), r'&', r'(?=\s)', r'$', SPP + alt(r'/[a-z]', LT, GT))),
-      E('26') + SPSB + r'(?:aptitude|shutdown|reboot|visudo|strace|ltrace|nohup|bcdboot|bcdedit)' + alt(SPS + alt(SEMI, PIPE, BT, r'%00', ANYQ), r'&', r'(?=\s)', r'$', SPS + alt(SL + r'[a-z]', LT, GT))),
+      r'(?:top|htop|' + FLAGLESS + r'|at' + SPP + r'\d{1,2}' + COLON + r'\d\d)' + alt(SPS + alt(SEMI, PIPE, BT, RP, r'%00', ANYQ), r'&', r'(?=\s)', r'$', SPP + alt(r'/[a-z]', LT, GT))),
+      E('26') + SPSB + r'(?:' + FLAGLESS + r')' + alt(SPS + alt(SEMI, PIPE, BT, r'%00', ANYQ), r'&', r'(?=\s)', r'$', SPS + alt(SL + r'[a-z]', LT, GT))),
   alt(SEMI, PIPE, AMP + AMP, NL) + SPSB + DOL + r'[a-z0-9_]{1,10}' + SPP + CMD_ARG + WE,
   WB + r'time' + alt(SEMI, SPP + r'(?:curl|wget|ifconfig|whoami|who|sh|bash|nc|python[23]?|perl|id|cat|ls|uname|ping)' + WE),
   r'[a-z](?:' + Q + Q + r'|' + DQ + DQ + r')[a-z]{1,10}' + SPP + r'[a-z-]',
